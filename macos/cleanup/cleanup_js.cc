@@ -1,0 +1,3 @@
+#include "cleanup/cleanup_js.h"
+
+void RegisterAppCopyCleanup(napi_env /*env*/, napi_value /*exports*/) {}

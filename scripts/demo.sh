@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The main job: sets up, builds and runs the end-to-end demonstration of every deliverable.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+bash scripts/build.sh default >/dev/null
+export QV_BUILD_DIR="$root/build/default"
+for part in scripts/demo/*; do
+  echo
+  echo "=================== $(basename "$part") ==================="
+  case "$part" in
+    *.sh) bash "$part" ;;
+    *.mjs | *.js) node "$part" ;;
+  esac
+done
