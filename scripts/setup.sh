@@ -11,6 +11,9 @@ for p in "${wanted[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
+# Node.js may come from another source than Debian's packages; only install it when absent.
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   SUDO=""
