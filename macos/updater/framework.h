@@ -1,0 +1,236 @@
+// The seam between the portable updater core and the update framework.
+//
+// The core (QuorvelUpdater in updater.h) implements UpdaterClient: the framework's user-driver and
+// delegate callbacks in C++ form. A platform adapter forwards the framework's callbacks to it
+// (on Apple platforms an Objective-C++ object conforming to SPUUserDriver and SPUUpdaterDelegate;
+// elsewhere a stand-in framework) and implements FrameworkUpdater over the framework's updater.
+// Everything here is used on the main thread only.
+#pragma once
+
+#include <node_api.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "qv/result.h"
+
+namespace qv::updater {
+
+// Error domain and codes of the framework that the core relies on.
+inline constexpr std::string_view kSparkleErrorDomain = "SUSparkleErrorDomain";
+enum ErrorCode : int64_t {
+  kNoUpdateError = 1001,
+  kUnarchivingError = 3000,
+  kSignatureError = 3001,
+  kValidationError = 3002,
+  kInstallationCanceledError = 4007,
+};
+
+// Choices passed to an update-choice reply.
+enum UpdateChoice : int64_t { kChoiceSkip = 0, kChoiceInstall = 1, kChoiceDismiss = 2 };
+
+// Kind of check (SPUUpdateCheck).
+enum class UpdateCheck : int64_t { kUpdates = 0, kUpdatesInBackground = 1, kUpdateInformation = 2 };
+
+// No-update reasons (under SPUNoUpdateFoundReasonKey).
+enum NoUpdateReason : int64_t {
+  kReasonUnknown = 0,
+  kReasonOnLatestVersion = 1,
+  kReasonOnNewerThanLatestVersion = 2,
+  kReasonSystemIsTooOld = 3,
+  kReasonSystemIsTooNew = 4,
+};
+
+// A value of an item's properties dictionary that is not a text.
+struct NonTextProperty {
+  bool operator==(const NonTextProperty&) const = default;
+};
+using PropertyValue = std::variant<std::string, NonTextProperty>;
+
+// A feed item (SUAppcastItem). Texts are UTF-8.
+struct AppcastItem {
+  std::optional<std::string> versionString;
+  std::optional<std::string> displayVersionString;
+  std::optional<std::string> minimumSystemVersion;
+  std::optional<std::string> itemDescription;
+  bool isCriticalUpdate = false;
+  bool isInformationOnlyUpdate = false;
+  bool isDeltaUpdate = false;
+  std::optional<std::string> fileURL;  // absolute URL text
+  uint64_t contentLength = 0;
+  // The item's elements by name, e.g. "quorvel:announcement".
+  std::map<std::string, PropertyValue> propertiesDictionary;
+  // Delta archives keyed by the version they apply to; each value is an item of its own.
+  std::map<std::string, std::shared_ptr<const AppcastItem>> deltaUpdates;
+};
+
+// A loaded feed (SUAppcast).
+struct Appcast {
+  std::vector<AppcastItem> items;
+};
+
+// An error (NSError) with the user-information entries the core reads.
+struct FrameworkError {
+  std::string domain;
+  int64_t code = 0;
+  std::string description;                           // NSLocalizedDescriptionKey
+  std::shared_ptr<const AppcastItem> latestItem;     // SPULatestAppcastItemFoundKey
+  std::optional<int64_t> noUpdateReason;             // SPUNoUpdateFoundReasonKey
+  std::shared_ptr<const FrameworkError> underlying;  // NSUnderlyingErrorKey
+};
+
+// The state passed with an offered update (SPUUserUpdateState).
+struct UserUpdateState {
+  int64_t stage = 0;  // 0 not downloaded, 1 downloaded, 2 staged for installation
+  bool userInitiated = false;
+};
+
+// The answer to a permission request (SUUpdatePermissionResponse).
+struct PermissionResponse {
+  bool automaticUpdateChecks = false;
+  bool sendSystemProfile = false;
+};
+
+// A reply block of the framework. Copies share one underlying block, which runs at most once
+// whichever copy is invoked; later invocations do nothing. An empty reply does nothing.
+template <class... Args>
+class Reply {
+ public:
+  Reply() = default;
+  explicit Reply(std::function<void(Args...)> block)
+      : state_(std::make_shared<State>(State{std::move(block)})) {}
+
+  explicit operator bool() const { return state_ != nullptr; }
+  // Whether the underlying block has run (through any copy).
+  bool answered() const { return state_ && !state_->block; }
+
+  void operator()(Args... args) const {
+    if (!state_ || !state_->block) return;
+    // Taken before it runs, so a re-entrant call cannot answer twice.
+    auto block = std::exchange(state_->block, nullptr);
+    block(std::forward<Args>(args)...);
+  }
+
+ private:
+  struct State {
+    std::function<void(Args...)> block;
+  };
+  std::shared_ptr<State> state_;
+};
+
+using Block = Reply<>;
+using ChoiceReply = Reply<int64_t>;
+using PermissionReply = Reply<PermissionResponse>;
+
+// The user-driver and delegate callbacks the core implements (the framework's updater argument
+// is left out: there is one updater). Names follow the framework's selectors.
+class UpdaterClient {
+ public:
+  virtual ~UpdaterClient() = default;
+
+  // User driver.
+  virtual void showUpdatePermissionRequestReply(PermissionReply reply) = 0;
+  virtual void showUserInitiatedUpdateCheckWithCancellation(Block cancellation) = 0;
+  virtual void showUpdateFoundWithAppcastItemStateReply(const AppcastItem& item,
+                                                        UserUpdateState state,
+                                                        ChoiceReply reply) = 0;
+  virtual void showUpdateReleaseNotesWithDownloadData(std::string_view data) = 0;
+  virtual void showUpdateReleaseNotesFailedToDownloadWithError(const FrameworkError& error) = 0;
+  virtual void showUpdateNotFoundWithErrorAcknowledgement(const FrameworkError& error,
+                                                          Block acknowledgement) = 0;
+  virtual void showUpdaterErrorAcknowledgement(const FrameworkError& error,
+                                               Block acknowledgement) = 0;
+  virtual void showDownloadInitiatedWithCancellation(Block cancellation) = 0;
+  virtual void showDownloadDidReceiveExpectedContentLength(uint64_t expectedContentLength) = 0;
+  virtual void showDownloadDidReceiveDataOfLength(uint64_t length) = 0;
+  virtual void showDownloadDidStartExtractingUpdate() = 0;
+  virtual void showExtractionReceivedProgress(double progress) = 0;
+  virtual void showReadyToInstallAndRelaunch(ChoiceReply reply) = 0;
+  virtual void showInstallingUpdateWithApplicationTerminatedRetryTerminatingApplication(
+      bool applicationTerminated, Block retryTerminatingApplication) = 0;
+  virtual void showUpdateInstalledAndRelaunchedAcknowledgement(bool relaunched,
+                                                               Block acknowledgement) = 0;
+  virtual void dismissUpdateInstallation() = 0;
+  virtual void showUpdateInFocus() = 0;
+
+  // Delegate.
+  virtual std::optional<std::string> feedURLStringForUpdater() = 0;
+  virtual bool updaterShouldDownloadReleaseNotesForUpdate(const AppcastItem& item) = 0;
+  virtual void updaterDidFinishLoadingAppcast(const Appcast& appcast) = 0;
+  // Sets *error (when error is not null) whenever it answers false.
+  virtual bool updaterShouldProceedWithUpdateUpdateCheckError(const AppcastItem& item,
+                                                              UpdateCheck updateCheck,
+                                                              FrameworkError* error) = 0;
+  virtual void updaterDidFindValidUpdate(const AppcastItem& item) = 0;
+  virtual void updaterDidNotFindUpdateError(const FrameworkError& error) = 0;
+  virtual void updaterDidAbortWithError(const FrameworkError& error) = 0;
+  virtual void updaterDidFinishUpdateCycleForUpdateCheckError(UpdateCheck updateCheck,
+                                                              const FrameworkError* error) = 0;
+  virtual void updaterWillDownloadUpdateWithRequest(const AppcastItem& item) = 0;
+  virtual void userDidCancelDownload() = 0;
+  virtual bool updaterWillInstallUpdateOnQuitImmediateInstallationBlock(
+      const AppcastItem& item, Block immediateInstallation) = 0;
+
+  // Observation of the updater's "sessionInProgress" (registered through
+  // FrameworkUpdater::observeSessionInProgress): called after each change.
+  virtual void sessionInProgressDidChange() = 0;
+};
+
+// The framework's updater (SPUUpdater), created over a client that is its user driver and
+// delegate.
+class FrameworkUpdater {
+ public:
+  virtual ~FrameworkUpdater() = default;
+
+  virtual qv::Status<FrameworkError> startUpdater() = 0;
+  virtual void checkForUpdates() = 0;
+  virtual void checkForUpdatesInBackground() = 0;
+  virtual bool automaticallyChecksForUpdates() const = 0;
+  virtual bool sessionInProgress() const = 0;
+
+  // Starts or stops forwarding changes of sessionInProgress to the client's
+  // sessionInProgressDidChange.
+  virtual void observeSessionInProgress() = 0;
+  virtual void stopObservingSessionInProgress() = 0;
+
+  // Runs block on the main queue after the delay (0: the next turn of the main queue).
+  virtual void dispatchAfter(uint64_t nanoseconds, std::function<void()> block) = 0;
+};
+
+// The parts of a URL that the archive rule compares, as the platform's URL parser gives them.
+// Absent components are nullopt.
+struct UrlParts {
+  std::optional<std::string> scheme;
+  std::optional<std::string> host;
+  std::optional<std::string> port;
+  std::optional<std::string> user;
+  std::optional<std::string> password;
+  std::optional<std::string> query;
+  std::optional<std::string> fragment;
+  std::string path;
+};
+
+// Platform services, one implementation per platform.
+namespace platform {
+
+// Whether the caller runs on the process's main thread.
+bool IsMainThread();
+// The application's configured feed (Info.plist "SUFeedURL"), if any.
+std::optional<std::string> ConfiguredFeedURL();
+// Parses an absolute URL; nullopt when the text is not one.
+std::optional<UrlParts> ParseUrl(std::string_view text);
+// Creates the framework updater over client (its user driver and delegate). env is the
+// JavaScript environment whose thread is the main thread.
+std::unique_ptr<FrameworkUpdater> CreateFrameworkUpdater(napi_env env, UpdaterClient& client);
+
+}  // namespace platform
+
+}  // namespace qv::updater
