@@ -1,0 +1,341 @@
+#include "header_scan.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace qv::json {
+namespace {
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+// Non-zero when some byte of the word is '"', '\\' or below 0x20. Bytes at or above 0x80 never
+// trigger it on their own; a flagged word is rescanned bytewise, so carries are harmless.
+inline std::uint64_t string_stop(std::uint64_t w) {
+  std::uint64_t quote = w ^ (kOnes * '"');
+  std::uint64_t slash = w ^ (kOnes * '\\');
+  std::uint64_t zero_q = (quote - kOnes) & ~quote;
+  std::uint64_t zero_s = (slash - kOnes) & ~slash;
+  std::uint64_t control = (w - kOnes * 0x20) & ~w;
+  return (zero_q | zero_s | control) & kHighs;
+}
+
+inline bool is_ws(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+inline bool is_digit(unsigned char c) {
+  return c >= '0' && c <= '9';
+}
+inline int hex_value(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void append_utf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+enum class Member { kOther, kId, kEvent };
+enum : std::uint8_t { kArray, kObject };
+
+class Scanner {
+ public:
+  explicit Scanner(std::string_view text)
+      : p_(reinterpret_cast<const unsigned char*>(text.data())), end_(p_ + text.size()) {}
+
+  bool run();
+  MessageHeader& header() { return header_; }
+
+ private:
+  struct Str {
+    const unsigned char* begin;
+    const unsigned char* end;
+    bool escaped;
+    std::string_view raw() const {
+      return {reinterpret_cast<const char*>(begin), static_cast<std::size_t>(end - begin)};
+    }
+  };
+
+  void skip_ws() {
+    while (p_ < end_ && is_ws(*p_)) ++p_;
+  }
+  bool string(Str& s);
+  bool number();
+  bool literal(const char* word, std::size_t n);
+  bool member_key(Member& which);
+
+  const unsigned char* p_;
+  const unsigned char* end_;
+  std::vector<std::uint8_t> stack_;
+  MessageHeader header_;
+};
+
+// Expects p_ at the opening quote; leaves it after the closing quote.
+bool Scanner::string(Str& s) {
+  ++p_;
+  s.begin = p_;
+  s.escaped = false;
+  for (;;) {
+    while (end_ - p_ >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p_, 8);
+      if (string_stop(w)) break;
+      p_ += 8;
+    }
+    if (p_ == end_) return false;
+    unsigned char c = *p_;
+    if (c == '"') {
+      s.end = p_;
+      ++p_;
+      return true;
+    }
+    if (c < 0x20) return false;
+    if (c != '\\') {
+      ++p_;
+      continue;
+    }
+    s.escaped = true;
+    if (end_ - p_ < 2) return false;
+    switch (p_[1]) {
+      case '"':
+      case '\\':
+      case '/':
+      case 'b':
+      case 'f':
+      case 'n':
+      case 'r':
+      case 't':
+        p_ += 2;
+        break;
+      case 'u':
+        if (end_ - p_ < 6) return false;
+        for (int i = 2; i < 6; ++i) {
+          if (hex_value(p_[i]) < 0) return false;
+        }
+        p_ += 6;
+        break;
+      default:
+        return false;
+    }
+  }
+}
+
+bool Scanner::number() {
+  if (*p_ == '-') ++p_;
+  if (p_ == end_) return false;
+  if (*p_ == '0') {
+    ++p_;
+  } else if (*p_ >= '1' && *p_ <= '9') {
+    while (p_ < end_ && is_digit(*p_)) ++p_;
+  } else {
+    return false;
+  }
+  if (p_ < end_ && *p_ == '.') {
+    ++p_;
+    if (p_ == end_ || !is_digit(*p_)) return false;
+    while (p_ < end_ && is_digit(*p_)) ++p_;
+  }
+  if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
+    ++p_;
+    if (p_ < end_ && (*p_ == '+' || *p_ == '-')) ++p_;
+    if (p_ == end_ || !is_digit(*p_)) return false;
+    while (p_ < end_ && is_digit(*p_)) ++p_;
+  }
+  return true;
+}
+
+bool Scanner::literal(const char* word, std::size_t n) {
+  if (static_cast<std::size_t>(end_ - p_) < n || std::memcmp(p_, word, n) != 0) return false;
+  p_ += n;
+  return true;
+}
+
+// Reads `"key" ws : ws` and says which tracked member the following value belongs to.
+bool Scanner::member_key(Member& which) {
+  if (p_ == end_ || *p_ != '"') return false;
+  Str key;
+  if (!string(key)) return false;
+  skip_ws();
+  if (p_ == end_ || *p_ != ':') return false;
+  ++p_;
+  skip_ws();
+  which = Member::kOther;
+  if (stack_.size() != 1) return true;
+  std::string decoded;
+  std::string_view name = key.raw();
+  if (key.escaped) {
+    decoded = decode_json_string(name);
+    name = decoded;
+  }
+  if (name == "id") {
+    which = Member::kId;
+  } else if (name == "event") {
+    which = Member::kEvent;
+  }
+  return true;
+}
+
+bool Scanner::run() {
+  Member which = Member::kOther;
+  skip_ws();
+  for (;;) {
+    // A value is expected at p_; `which` names the tracked member it belongs to, if any.
+    if (p_ == end_) return false;
+    unsigned char c = *p_;
+    if (c == '{' || c == '[') {
+      if (which == Member::kId) header_.id_text.reset();
+      if (which == Member::kEvent) header_.event.reset();
+      const bool object = c == '{';
+      stack_.push_back(object ? kObject : kArray);
+      ++p_;
+      skip_ws();
+      if (p_ < end_ && *p_ == (object ? '}' : ']')) {
+        ++p_;
+        stack_.pop_back();
+      } else {
+        which = Member::kOther;
+        if (object && !member_key(which)) return false;
+        continue;
+      }
+    } else if (c == '"') {
+      Str s;
+      if (!string(s)) return false;
+      if (which == Member::kId) header_.id_text.reset();
+      if (which == Member::kEvent) {
+        header_.event = s.escaped ? decode_json_string(s.raw()) : std::string(s.raw());
+      }
+    } else if (c == '-' || is_digit(c)) {
+      const unsigned char* start = p_;
+      if (!number()) return false;
+      if (which == Member::kId) {
+        header_.id_text.emplace(reinterpret_cast<const char*>(start), p_ - start);
+        // strtod rounds correctly and saturates to infinity or zero, which is what the id
+        // comparison needs; the process never changes its locale away from "C".
+        header_.id_value = std::strtod(header_.id_text->c_str(), nullptr);
+      }
+      if (which == Member::kEvent) header_.event.reset();
+    } else {
+      bool ok = c == 't'   ? literal("true", 4)
+                : c == 'f' ? literal("false", 5)
+                : c == 'n' ? literal("null", 4)
+                           : false;
+      if (!ok) return false;
+      if (which == Member::kId) header_.id_text.reset();
+      if (which == Member::kEvent) header_.event.reset();
+    }
+
+    // After a complete value: close containers, or move on to the next element or member.
+    for (;;) {
+      skip_ws();
+      if (stack_.empty()) return p_ == end_;
+      if (p_ == end_) return false;
+      const bool object = stack_.back() == kObject;
+      if (*p_ == ',') {
+        ++p_;
+        skip_ws();
+        which = Member::kOther;
+        if (object && !member_key(which)) return false;
+        break;
+      }
+      if (*p_ != (object ? '}' : ']')) return false;
+      ++p_;
+      stack_.pop_back();
+    }
+  }
+}
+
+}  // namespace
+
+std::string decode_json_string(std::string_view contents) {
+  std::string out;
+  out.reserve(contents.size());
+  const char* p = contents.data();
+  const char* end = p + contents.size();
+  std::uint32_t pending_high = 0;  // a high surrogate waiting for its low half
+  auto flush_pending = [&] {
+    if (pending_high) append_utf8(out, 0xFFFD);
+    pending_high = 0;
+  };
+  while (p < end) {
+    if (*p != '\\') {
+      const char* run = p;
+      while (p < end && *p != '\\') ++p;
+      flush_pending();
+      out.append(run, p);
+      continue;
+    }
+    char e = p[1];
+    p += 2;
+    std::uint32_t unit;
+    switch (e) {
+      case 'b':
+        unit = 0x08;
+        break;
+      case 'f':
+        unit = 0x0C;
+        break;
+      case 'n':
+        unit = 0x0A;
+        break;
+      case 'r':
+        unit = 0x0D;
+        break;
+      case 't':
+        unit = 0x09;
+        break;
+      case 'u':
+        unit = 0;
+        for (int i = 0; i < 4; ++i) {
+          unit =
+              unit * 16 + static_cast<std::uint32_t>(hex_value(static_cast<unsigned char>(p[i])));
+        }
+        p += 4;
+        break;
+      default:
+        unit = static_cast<unsigned char>(e);
+        break;
+    }
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      flush_pending();
+      pending_high = unit;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      if (pending_high) {
+        append_utf8(out, 0x10000 + ((pending_high - 0xD800) << 10) + (unit - 0xDC00));
+        pending_high = 0;
+      } else {
+        append_utf8(out, 0xFFFD);
+      }
+    } else {
+      flush_pending();
+      append_utf8(out, unit);
+    }
+  }
+  flush_pending();
+  return out;
+}
+
+std::optional<MessageHeader> scan_header(std::string_view text) {
+  Scanner scanner(text);
+  if (!scanner.run()) return std::nullopt;
+  return std::move(scanner.header());
+}
+
+}  // namespace qv::json

@@ -1,0 +1,88 @@
+#include "socket_io.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+namespace qv::host {
+namespace {
+
+#ifdef MSG_NOSIGNAL
+constexpr int kSendFlags = MSG_NOSIGNAL;
+#else
+constexpr int kSendFlags = 0;  // SO_NOSIGPIPE is set on the socket instead
+#endif
+
+qv::Result<UniqueFd, int> open_socket() {
+#ifdef SOCK_CLOEXEC
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd) return qv::Err(errno);
+#else
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
+  if (!fd) return qv::Err(errno);
+  if (::fcntl(fd.get(), F_SETFD, FD_CLOEXEC) != 0) return qv::Err(errno);
+#endif
+#ifdef SO_NOSIGPIPE
+  int on = 1;
+  if (::setsockopt(fd.get(), SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on) != 0) return qv::Err(errno);
+#endif
+  return fd;
+}
+
+}  // namespace
+
+qv::Result<UniqueFd, int> connect_unix(std::string_view path) {
+  sockaddr_un addr{};
+  static_assert(sizeof addr.sun_path > kMaxSocketPath);
+  if (path.size() > kMaxSocketPath || path.find('\0') != std::string_view::npos) {
+    return qv::Err(EINVAL);
+  }
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.data(), path.size());
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+#ifdef __APPLE__
+  addr.sun_len = static_cast<unsigned char>(length);
+#endif
+  auto fd = open_socket();
+  if (!fd) return fd;
+  // An interrupted connect is not restarted: the attempt fails and the caller retries later.
+  if (::connect(fd->get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) {
+    return qv::Err(errno);
+  }
+  return fd;
+}
+
+qv::Result<UniqueFd, int> duplicate(int fd) {
+  UniqueFd copy(::fcntl(fd, F_DUPFD_CLOEXEC, 3));
+  if (!copy) return qv::Err(errno);
+  return copy;
+}
+
+qv::Status<int> send_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::send(fd, bytes.data(), bytes.size(), kSendFlags);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return qv::Err(errno);
+    if (n == 0) return qv::Err(EIO);
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return qv::kOk;
+}
+
+long receive_some(int fd, char* dest, std::size_t n) {
+  for (;;) {
+    ssize_t got = ::recv(fd, dest, n, 0);
+    if (got < 0 && errno == EINTR) continue;
+    return static_cast<long>(got);
+  }
+}
+
+void shutdown_both(int fd) {
+  (void)::shutdown(fd, SHUT_RDWR);
+}
+
+}  // namespace qv::host

@@ -1,0 +1,32 @@
+// The few socket operations the relay needs, with the platform differences kept here.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "qv/result.h"
+#include "unique_fd.h"
+
+namespace qv::host {
+
+// Longest socket path, in bytes, that fits every platform's address with its terminating NUL.
+inline constexpr std::size_t kMaxSocketPath = 103;
+
+// A blocking, close-on-exec stream socket connected to the Unix-domain path, with SIGPIPE
+// suppressed; the error is an errno value (EINVAL for a path that cannot be addressed).
+qv::Result<UniqueFd, int> connect_unix(std::string_view path);
+
+// A close-on-exec duplicate numbered 3 or above.
+qv::Result<UniqueFd, int> duplicate(int fd);
+
+// Sends every byte, continuing after partial sends and retrying interrupted ones. Fails on
+// any other error or when a send makes no progress.
+qv::Status<int> send_all(int fd, std::string_view bytes);
+
+// Receives once, retrying interruptions; 0 at end of stream, negative on failure.
+long receive_some(int fd, char* dest, std::size_t n);
+
+// Shuts the socket down both ways, ignoring errors.
+void shutdown_both(int fd);
+
+}  // namespace qv::host

@@ -1,0 +1,96 @@
+#include "utf8.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace qv::host {
+namespace {
+
+// How a sequence starting at `p` ends: `length` bytes are consumed; `valid` says whether they
+// form one well-formed character or one maximal invalid subpart.
+struct Step {
+  std::size_t length;
+  bool valid;
+};
+
+Step step(const unsigned char* p, const unsigned char* end) {
+  const unsigned char lead = *p;
+  if (lead < 0x80) return {1, true};
+  std::size_t need;
+  unsigned char lo = 0x80;
+  unsigned char hi = 0xBF;  // bounds of the second byte, which depend on the lead
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 1;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 2;
+    if (lead == 0xE0) lo = 0xA0;
+    if (lead == 0xED) hi = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 3;
+    if (lead == 0xF0) lo = 0x90;
+    if (lead == 0xF4) hi = 0x8F;
+  } else {
+    return {1, false};
+  }
+  std::size_t i = 1;
+  for (; i <= need; ++i) {
+    if (p + i == end) return {i, false};
+    const unsigned char c = p[i];
+    if (i == 1 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF)) return {i, false};
+  }
+  return {i, true};
+}
+
+}  // namespace
+
+std::size_t valid_utf8_prefix(std::string_view bytes) {
+  const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* p = begin;
+  const auto* end = begin + bytes.size();
+  while (p < end) {
+    // Messages are mostly ASCII: check two words at a time until a high bit appears.
+    while (end - p >= 16) {
+      std::uint64_t a, b;
+      std::memcpy(&a, p, 8);
+      std::memcpy(&b, p + 8, 8);
+      if ((a | b) & 0x8080808080808080ULL) break;
+      p += 16;
+    }
+    if (p == end) break;
+    if (*p < 0x80) {
+      ++p;
+      continue;
+    }
+    Step s = step(p, end);
+    if (!s.valid) break;
+    p += s.length;
+  }
+  return static_cast<std::size_t>(p - begin);
+}
+
+std::string repair_utf8(std::string_view bytes) {
+  std::size_t good = valid_utf8_prefix(bytes);
+  if (good == bytes.size()) return std::string(bytes);
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2);
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* end = p + bytes.size();
+  out.append(bytes.data(), good);
+  p += good;
+  while (p < end) {
+    const auto* run = p;
+    while (p < end) {
+      Step s = step(p, end);
+      if (!s.valid) break;
+      p += s.length;
+    }
+    out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+    if (p == end) break;
+    Step bad = step(p, end);
+    out.append("\xEF\xBF\xBD");
+    p += bad.length;
+  }
+  return out;
+}
+
+}  // namespace qv::host
