@@ -1,0 +1,133 @@
+#include "frame.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "unique_fd.h"
+
+namespace qv::host {
+namespace {
+
+std::string prefix(std::uint32_t n) {
+  std::string p(4, '\0');
+  std::memcpy(p.data(), &n, 4);
+  return p;
+}
+
+struct Pipe {
+  UniqueFd read;
+  UniqueFd write;
+  Pipe() {
+    int fds[2];
+    if (::pipe(fds) != 0) std::abort();
+    read.reset(fds[0]);
+    write.reset(fds[1]);
+  }
+};
+
+void write_all(int fd, const std::string& bytes) {
+  std::size_t off = 0;
+  while (off < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + off, bytes.size() - off);
+    if (n <= 0) return;
+    off += static_cast<std::size_t>(n);
+  }
+}
+
+// Feeds `input` through a real pipe from another thread (so large inputs do not block) and
+// collects every frame until end of input.
+std::vector<std::string> read_all_frames(const std::string& input, std::size_t buffer_size) {
+  Pipe pipe;
+  std::thread writer([&] {
+    write_all(pipe.write.get(), input);
+    pipe.write.reset();
+  });
+  InputReader in(pipe.read.get(), buffer_size);
+  std::vector<std::string> frames;
+  while (auto f = read_frame(in)) frames.push_back(std::move(*f));
+  writer.join();
+  return frames;
+}
+
+TEST(ReadFrame, StreamsOfFrames) {
+  const std::string big(3 * 1024 * 1024 + 17, 'b');
+  struct Case {
+    const char* name;
+    std::string input;
+    std::vector<std::string> frames;
+  };
+  const Case cases[] = {
+      {"nothing", "", {}},
+      {"one frame", prefix(7) + R"({"a":1})", {R"({"a":1})"}},
+      {"back to back", prefix(2) + "[]" + prefix(0) + prefix(3) + "123", {"[]", "", "123"}},
+      {"native order 00 01 00 00 is 256",
+       std::string("\x00\x01\x00\x00", 4) + std::string(256, 'x'),
+       {std::string(256, 'x')}},
+      {"cut inside the prefix", prefix(2) + "{}" + std::string("\x05\x00", 2), {"{}"}},
+      {"cut inside the payload", prefix(2) + "{}" + prefix(10) + "12345", {"{}"}},
+      {"huge announced length, few bytes", prefix(0xFFFFFFFF) + "abc", {}},
+      {"larger than every buffer",
+       prefix(static_cast<std::uint32_t>(big.size())) + big + prefix(1) + "z",
+       {big, "z"}},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t buffer : {std::size_t{5}, std::size_t{64 * 1024}}) {
+      SCOPED_TRACE(std::string(c.name) + " / buffer " + std::to_string(buffer));
+      EXPECT_EQ(read_all_frames(c.input, buffer), c.frames);
+    }
+  }
+}
+
+TEST(BrowserWriter, FramesFromManyThreadsNeverInterleave) {
+  Pipe pipe;
+  BrowserWriter writer(pipe.write.get());
+  constexpr int kThreads = 4;
+  constexpr int kFrames = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&writer, t] {
+      for (int i = 0; i < kFrames; ++i) {
+        // Sizes beyond the pipe's capacity force partial writes.
+        std::string payload(static_cast<std::size_t>(1 + (i * 7919) % 100000), char('a' + t));
+        ASSERT_TRUE(writer.write_frame(payload));
+      }
+    });
+  }
+  std::map<char, int> seen;
+  InputReader in(pipe.read.get());
+  for (int n = 0; n < kThreads * kFrames; ++n) {
+    auto frame = read_frame(in);
+    ASSERT_TRUE(frame);
+    ASSERT_FALSE(frame->empty());
+    EXPECT_EQ(frame->find_first_not_of((*frame)[0]), std::string::npos);
+    ++seen[(*frame)[0]];
+  }
+  for (auto& t : threads) t.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(seen[char('a' + t)], kFrames);
+}
+
+TEST(BrowserWriter, ReportsAClosedReader) {
+  std::signal(SIGPIPE, SIG_IGN);
+  Pipe pipe;
+  pipe.read.reset();
+  BrowserWriter writer(pipe.write.get());
+  auto status = writer.write_frame("{}");
+  ASSERT_FALSE(status);
+  EXPECT_EQ(status.error(), EPIPE);
+}
+
+TEST(EncodeFrame, PrefixIsNativeLength) {
+  EXPECT_EQ(encode_frame("abc"), prefix(3) + "abc");
+  EXPECT_EQ(encode_frame(""), prefix(0));
+}
+
+}  // namespace
+}  // namespace qv::host
