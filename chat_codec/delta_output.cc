@@ -1,0 +1,158 @@
+#include "delta_output.h"
+
+#include <string>
+#include <vector>
+
+namespace qv::chat {
+namespace {
+
+// Largest sequence number created as an unsigned 32-bit integer; larger ones as doubles.
+constexpr double kMaxUint32 = 4294967295.0;
+
+NapiResult<napi_value> utf16(napi_env env, std::u16string_view text, const char* step) {
+  napi_value result = nullptr;
+  QV_NAPI_CALL(napi_create_string_utf16(env, text.data(), text.size(), &result), step);
+  return result;
+}
+
+// Ordinary assignment of a named property on a fresh object.
+NapiStatus assign(napi_env env, napi_value object, const char* name, napi_value value) {
+  napi_value key = nullptr;
+  QV_NAPI_CALL(napi_create_string_utf8(env, name, NAPI_AUTO_LENGTH, &key), "create a name");
+  QV_NAPI_CALL(napi_set_property(env, object, key, value), std::string("set property ") + name);
+  return kOk;
+}
+
+NapiResult<napi_value> array_value(napi_env env, const ArrayValue& elements) {
+  napi_value array = nullptr;
+  QV_NAPI_CALL(napi_create_array_with_length(env, elements.size(), &array), "create an array");
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    auto element = to_js_value(env, elements[i]);
+    if (!element) return element;
+    QV_NAPI_CALL(napi_set_element(env, array, static_cast<std::uint32_t>(i), *element),
+                 "set array element " + std::to_string(i));
+  }
+  return array;
+}
+
+NapiResult<napi_value> object_value(napi_env env, const ObjectValue& entries) {
+  napi_value object = nullptr;
+  QV_NAPI_CALL(napi_create_object(env, &object), "create an object");
+  std::vector<napi_property_descriptor> descriptors(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    auto name = utf16(env, entries[i].key, "create an object key");
+    if (!name) return name;
+    auto value = to_js_value(env, entries[i].value);
+    if (!value) return value;
+    descriptors[i].name = *name;
+    descriptors[i].value = *value;
+    descriptors[i].attributes =
+        static_cast<napi_property_attributes>(napi_writable | napi_enumerable | napi_configurable);
+  }
+  // Defining, not assigning: keys such as "__proto__" become ordinary own data properties.
+  QV_NAPI_CALL(napi_define_properties(env, object, descriptors.size(), descriptors.data()),
+               "define object members");
+  return object;
+}
+
+NapiResult<napi_value> path_array(napi_env env, const Path& path) {
+  napi_value array = nullptr;
+  QV_NAPI_CALL(napi_create_array_with_length(env, path.size(), &array), "create a path");
+  for (std::size_t j = 0; j < path.size(); ++j) {
+    napi_value segment = nullptr;
+    if (path[j].is_key()) {
+      auto key = utf16(env, path[j].key(), "create a path key");
+      if (!key) return key;
+      segment = *key;
+    } else {
+      QV_NAPI_CALL(napi_create_uint32(env, path[j].index(), &segment), "create a path index");
+    }
+    QV_NAPI_CALL(napi_set_element(env, array, static_cast<std::uint32_t>(j), segment),
+                 "set path segment " + std::to_string(j));
+  }
+  return array;
+}
+
+NapiResult<napi_value> edit_object(napi_env env, const Edit& edit) {
+  napi_value object = nullptr;
+  QV_NAPI_CALL(napi_create_object(env, &object), "create an edit");
+  auto path = path_array(env, edit.path);
+  if (!path) return path;
+  if (auto set = assign(env, object, "path", *path); !set) return Err(std::move(set.error()));
+
+  const char* op = edit.kind == EditKind::Set      ? "set"
+                   : edit.kind == EditKind::Remove ? "remove"
+                                                   : "append";
+  napi_value op_value = nullptr;
+  QV_NAPI_CALL(napi_create_string_utf8(env, op, NAPI_AUTO_LENGTH, &op_value), "create an op");
+  if (auto set = assign(env, object, "op", op_value); !set) return Err(std::move(set.error()));
+
+  if (edit.kind == EditKind::Set) {
+    auto value = to_js_value(env, *edit.value);
+    if (!value) return value;
+    if (auto set = assign(env, object, "value", *value); !set) return Err(std::move(set.error()));
+  } else if (edit.kind == EditKind::Append) {
+    napi_value offset = nullptr;
+    // Offsets are old string lengths, which the capture budget keeps far below 2^32.
+    QV_NAPI_CALL(napi_create_uint32(env, static_cast<std::uint32_t>(edit.offset), &offset),
+                 "create an offset");
+    if (auto set = assign(env, object, "offset", offset); !set) return Err(std::move(set.error()));
+    auto text = utf16(env, edit.text, "create appended text");
+    if (!text) return text;
+    if (auto set = assign(env, object, "text", *text); !set) return Err(std::move(set.error()));
+  }
+  return object;
+}
+
+}  // namespace
+
+NapiResult<napi_value> to_js_value(napi_env env, const MessageValue& value) {
+  napi_value result = nullptr;
+  switch (value.kind()) {
+    case Kind::Undefined:
+      QV_NAPI_CALL(napi_get_undefined(env, &result), "create undefined");
+      return result;
+    case Kind::Null:
+      QV_NAPI_CALL(napi_get_null(env, &result), "create null");
+      return result;
+    case Kind::Boolean:
+      QV_NAPI_CALL(napi_get_boolean(env, value.as_boolean(), &result), "create a boolean");
+      return result;
+    case Kind::Number:
+      QV_NAPI_CALL(napi_create_double(env, value.as_number(), &result), "create a number");
+      return result;
+    case Kind::String:
+      return utf16(env, value.as_string(), "create a string");
+    case Kind::Array:
+      return array_value(env, value.as_array());
+    case Kind::Object:
+      return object_value(env, value.as_object());
+  }
+  return Err(codec_error("Unknown captured value"));
+}
+
+NapiResult<napi_value> build_delta(napi_env env, const EditList& edits, double base_seq) {
+  napi_value delta = nullptr;
+  QV_NAPI_CALL(napi_create_object(env, &delta), "create the delta");
+  napi_value seq = nullptr;
+  if (base_seq <= kMaxUint32) {
+    QV_NAPI_CALL(napi_create_uint32(env, static_cast<std::uint32_t>(base_seq), &seq),
+                 "create baseSeq");
+  } else {
+    QV_NAPI_CALL(napi_create_double(env, base_seq, &seq), "create baseSeq");
+  }
+  if (auto set = assign(env, delta, "baseSeq", seq); !set) return Err(std::move(set.error()));
+
+  napi_value list = nullptr;
+  QV_NAPI_CALL(napi_create_array_with_length(env, edits.size(), &list), "create the edit list");
+  for (std::size_t i = 0; i < edits.size(); ++i) {
+    auto edit = edit_object(env, edits[i]);
+    if (!edit) return edit;
+    QV_NAPI_CALL(napi_set_element(env, list, static_cast<std::uint32_t>(i), *edit),
+                 "set edit " + std::to_string(i));
+  }
+  if (auto set = assign(env, delta, "edits", list); !set) return Err(std::move(set.error()));
+  return delta;
+}
+
+}  // namespace qv::chat

@@ -1,0 +1,247 @@
+#include "encoder.h"
+
+#include <cmath>
+#include <string>
+
+#include "capture.h"
+#include "delta_output.h"
+#include "edits.h"
+
+namespace qv::chat {
+namespace {
+
+constexpr double kMaxSequence = 9007199254740991.0;  // 2^53 - 1
+
+const char* type_name(napi_valuetype type) {
+  switch (type) {
+    case napi_undefined:
+      return "undefined";
+    case napi_null:
+      return "null";
+    case napi_boolean:
+      return "boolean";
+    case napi_number:
+      return "number";
+    case napi_string:
+      return "string";
+    case napi_symbol:
+      return "symbol";
+    case napi_object:
+      return "object";
+    case napi_function:
+      return "function";
+    case napi_external:
+      return "external";
+    case napi_bigint:
+      return "bigint";
+  }
+  return "unknown";
+}
+
+// Claims the instance for one call and releases it on every way out.
+class Borrow {
+ public:
+  explicit Borrow(EncoderState& state) : state_(state) { state_.in_use = true; }
+  ~Borrow() { state_.in_use = false; }
+  Borrow(const Borrow&) = delete;
+  Borrow& operator=(const Borrow&) = delete;
+
+ private:
+  EncoderState& state_;
+};
+
+struct CallInfo {
+  napi_value self = nullptr;
+  napi_value args[3] = {nullptr, nullptr, nullptr};
+  ModuleData* data = nullptr;
+  EncoderState* state = nullptr;
+};
+
+// Reads the call's receiver and arguments and finds the instance's state; refuses a receiver
+// that is not an encoder and an instance that is already in use.
+NapiResult<CallInfo> enter(napi_env env, napi_callback_info info) {
+  CallInfo call;
+  std::size_t argc = 3;
+  void* data = nullptr;
+  QV_NAPI_CALL(napi_get_cb_info(env, info, &argc, call.args, &call.self, &data),
+               "read the call's arguments");
+  call.data = static_cast<ModuleData*>(data);
+  void* state = nullptr;
+  if (napi_unwrap(env, call.self, &state) != napi_ok || state == nullptr) {
+    return Err(NapiError{napi_invalid_arg, "Receiver is not a NativeMessageEncoder"});
+  }
+  call.state = static_cast<EncoderState*>(state);
+  if (call.state->in_use) return Err(NapiError{napi_invalid_arg, kBorrowedText});
+  return call;
+}
+
+NapiResult<double> number_argument(napi_env env, napi_value value, const char* name) {
+  napi_valuetype type = napi_undefined;
+  QV_NAPI_CALL(napi_typeof(env, value, &type), "read an argument's type");
+  if (type != napi_number) {
+    return Err(NapiError{napi_number_expected, std::string("Expected a number for ") + name +
+                                                   ", received " + type_name(type)});
+  }
+  double result = 0;
+  QV_NAPI_CALL(napi_get_value_double(env, value, &result), "read a number argument");
+  return result;
+}
+
+NapiResult<bool> boolean_argument(napi_env env, napi_value value, const char* name) {
+  napi_valuetype type = napi_undefined;
+  QV_NAPI_CALL(napi_typeof(env, value, &type), "read an argument's type");
+  if (type != napi_boolean) {
+    return Err(NapiError{napi_boolean_expected, std::string("Expected a boolean for ") + name +
+                                                    ", received " + type_name(type)});
+  }
+  bool result = false;
+  QV_NAPI_CALL(napi_get_value_bool(env, value, &result), "read a boolean argument");
+  return result;
+}
+
+bool valid_sequence(double q) {
+  return std::isfinite(q) && q >= 0 && q <= kMaxSequence && std::trunc(q) == q;
+}
+
+// Everything after argument conversion; the state is claimed by the caller.
+NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, napi_value message,
+                                  bool force_complete) {
+  EncoderState& state = *call.state;
+  if (!valid_sequence(q)) {
+    state.checkpoint.reset();
+    return Err(codec_error(kInvalidSequenceText));
+  }
+
+  napi_value probe = nullptr;
+  napi_value plain_prototype = nullptr;
+  QV_NAPI_CALL(napi_create_object(env, &probe), "create an object");
+  QV_NAPI_CALL(napi_get_prototype(env, probe, &plain_prototype), "read Object.prototype");
+
+  CaptureBudget budget;
+  auto captured =
+      capture_value(CaptureContext{env, plain_prototype, *call.data->keys}, message, 0, budget);
+  if (!captured) {
+    state.checkpoint.reset();
+    return Err(std::move(captured.error()));
+  }
+
+  napi_value result = nullptr;
+  if (force_complete || !state.checkpoint) {
+    QV_NAPI_CALL(napi_get_null(env, &result), "create null");
+    state.message_seq = q;
+    state.checkpoint = std::move(*captured);
+    return result;
+  }
+
+  auto edits = compute_edits(*state.checkpoint, *captured);
+  if (!edits) {
+    QV_NAPI_CALL(napi_get_null(env, &result), "create null");
+  } else {
+    // Built before the state changes: on failure the old checkpoint stays.
+    auto delta = build_delta(env, *edits, state.message_seq);
+    if (!delta) return delta;
+    result = *delta;
+  }
+  state.message_seq = q;
+  state.checkpoint = std::move(*captured);
+  return result;
+}
+
+napi_value Construct(napi_env env, napi_callback_info info) {
+  napi_value target = nullptr;
+  napi_value self = nullptr;
+  if (napi_get_new_target(env, info, &target) != napi_ok || target == nullptr) {
+    napi_throw_type_error(env, "InvalidArg",
+                          "Class constructor NativeMessageEncoder cannot be invoked without 'new'");
+    return nullptr;
+  }
+  if (auto s = check(napi_get_cb_info(env, info, nullptr, nullptr, &self, nullptr),
+                     "read the constructor call");
+      !s) {
+    throw_error(env, s.error());
+    return nullptr;
+  }
+  auto* state = new EncoderState();
+  auto finalize = [](napi_env, void* data, void*) { delete static_cast<EncoderState*>(data); };
+  if (napi_status s = napi_wrap(env, self, state, finalize, nullptr, nullptr); s != napi_ok) {
+    delete state;
+    throw_error(env, call_error(s, "attach the encoder state"));
+    return nullptr;
+  }
+  return self;
+}
+
+napi_value Update(napi_env env, napi_callback_info info) {
+  auto call = enter(env, info);
+  if (!call) {
+    throw_error(env, call.error());
+    return nullptr;
+  }
+  auto q = number_argument(env, call->args[0], "messageSeq");
+  if (!q) {
+    throw_error(env, q.error());
+    return nullptr;
+  }
+  auto force = boolean_argument(env, call->args[2], "forceComplete");
+  if (!force) {
+    throw_error(env, force.error());
+    return nullptr;
+  }
+  Borrow borrow(*call->state);
+  auto result = run_update(env, *call, *q, call->args[1], *force);
+  if (!result) {
+    throw_error(env, result.error());
+    return nullptr;
+  }
+  return *result;
+}
+
+napi_value Reset(napi_env env, napi_callback_info info) {
+  auto call = enter(env, info);
+  if (!call) {
+    throw_error(env, call.error());
+    return nullptr;
+  }
+  call->state->checkpoint.reset();
+  napi_value undefined = nullptr;
+  napi_get_undefined(env, &undefined);
+  return undefined;
+}
+
+napi_value GetMessageSeq(napi_env env, napi_callback_info info) {
+  auto call = enter(env, info);
+  if (!call) {
+    throw_error(env, call.error());
+    return nullptr;
+  }
+  napi_value result = nullptr;
+  napi_status s = call->state->checkpoint
+                      ? napi_create_double(env, call->state->message_seq, &result)
+                      : napi_get_null(env, &result);
+  if (s != napi_ok) {
+    throw_error(env, call_error(s, "create messageSeq"));
+    return nullptr;
+  }
+  return result;
+}
+
+}  // namespace
+
+NapiStatus define_encoder_class(napi_env env, napi_value exports, ModuleData* data) {
+  constexpr auto kMember =
+      static_cast<napi_property_attributes>(napi_writable | napi_enumerable | napi_configurable);
+  const napi_property_descriptor members[] = {
+      {"messageSeq", nullptr, nullptr, GetMessageSeq, nullptr, nullptr, kMember, data},
+      {"reset", nullptr, Reset, nullptr, nullptr, nullptr, kMember, data},
+      {"update", nullptr, Update, nullptr, nullptr, nullptr, kMember, data},
+  };
+  napi_value constructor = nullptr;
+  QV_NAPI_CALL(napi_define_class(env, "NativeMessageEncoder", NAPI_AUTO_LENGTH, Construct, data,
+                                 sizeof(members) / sizeof(members[0]), members, &constructor),
+               "define NativeMessageEncoder");
+  QV_NAPI_CALL(napi_set_named_property(env, exports, "NativeMessageEncoder", constructor),
+               "export NativeMessageEncoder");
+  return kOk;
+}
+
+}  // namespace qv::chat

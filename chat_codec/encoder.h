@@ -1,0 +1,37 @@
+// The JavaScript class NativeMessageEncoder: follows one chat message and answers each update
+// with null (send it complete) or a delta against the previous version.
+#pragma once
+
+#include <node_api.h>
+
+#include <memory>
+#include <optional>
+
+#include "message_value.h"
+#include "napi_error.h"
+#include "own_keys.h"
+
+namespace qv::chat {
+
+inline constexpr char kInvalidSequenceText[] = "Invalid message sequence";
+inline constexpr char kBorrowedText[] =
+    "The same native value cannot be borrowed mutably while another borrow is active";
+
+// One per JavaScript instance, freed by the wrap's finalizer when the instance is collected.
+struct EncoderState {
+  double message_seq = 0;  // meaningful only while a checkpoint is held
+  std::optional<MessageValue> checkpoint;
+  // Set while a call on this instance runs; JavaScript reached from it (a getter in the message)
+  // must not re-enter the same instance.
+  bool in_use = false;
+};
+
+// Per-environment data shared by every instance of the class.
+struct ModuleData {
+  std::unique_ptr<OwnKeys> keys;
+};
+
+// Defines the class on `exports`; `data` must outlive the environment's instances.
+NapiStatus define_encoder_class(napi_env env, napi_value exports, ModuleData* data);
+
+}  // namespace qv::chat
