@@ -1,0 +1,29 @@
+// The Linux implementation of the cleanup's platform operations.
+#pragma once
+
+#include "cleanup/platform.h"
+
+namespace qv::cleanup {
+
+// The system's operations; there is no code-signature service, so SigningTeam always fails
+// closed and a scan with this platform alone never moves anything.
+class LinuxPlatform : public Platform {
+ public:
+  std::optional<FileStatus> FileStatusOf(const std::string& path) override;
+  std::optional<std::string> CanonicalPath(const std::string& path) override;
+  std::uint32_t CurrentUser() override;
+  std::optional<std::vector<std::string>> ListFolder(const std::string& path) override;
+  std::optional<PlistDictionary> ReadPropertyList(const std::string& path) override;
+  std::optional<std::string> SigningTeam(const std::string& bundle_path) override;
+  std::optional<std::vector<std::int32_t>> ProcessIds() override;
+  std::optional<std::string> ProcessPath(std::int32_t pid) override;
+  qv::Result<std::string, TrashError> MoveToTrash(const std::string& path) override;
+  std::string MainBundle() override;
+  std::string HomeFolder() override;
+};
+
+// Bundle directory for an executable path: ".../X.app/Contents/MacOS/<name>" gives ".../X.app";
+// any other executable gives the folder that holds it.
+std::string BundleOfExecutable(const std::string& executable);
+
+}  // namespace qv::cleanup

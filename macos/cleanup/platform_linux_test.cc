@@ -1,0 +1,188 @@
+// The Linux platform operations against real files, processes and trash folders.
+#include "cleanup/platform_linux.h"
+
+#include <gtest/gtest.h>
+#include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "cleanup/plist_file.h"
+#include "cleanup/test_tree_testing.h"
+#include "cleanup/trash_linux.h"
+
+namespace qv::cleanup {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(CleanupPlatformTest, BundleOfExecutable) {
+  const struct {
+    const char* executable;
+    const char* bundle;
+  } cases[] = {
+      {"/Applications/Quorvel.app/Contents/MacOS/Quorvel", "/Applications/Quorvel.app"},
+      {"/home/u/Applications/Quorvel 2.app/Contents/MacOS/node",
+       "/home/u/Applications/Quorvel 2.app"},
+      {"/usr/bin/node", "/usr/bin"},
+      {"/x/Quorvel.app/Contents/Helpers/tool", "/x/Quorvel.app/Contents/Helpers"},
+      {"/x/Quorvel/Contents/MacOS/Quorvel", "/x/Quorvel/Contents/MacOS"},
+      {"/x/.app/Contents/MacOS/Quorvel", "/x/.app/Contents/MacOS"},
+      {"/node", "/"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(BundleOfExecutable(c.executable), c.bundle) << c.executable;
+}
+
+TEST(CleanupPlatformTest, FolderListingAndProcesses) {
+  testing::TempFolder temp;
+  LinuxPlatform platform;
+  for (const char* name : {"a", ".hidden", "Quorvel 2.app"}) {
+    testing::WriteFile(temp.path() + "/" + name, "");
+  }
+  testing::MakeFolders(temp.path() + "/sub/deeper");
+  std::optional<std::vector<std::string>> entries = platform.ListFolder(temp.path());
+  ASSERT_TRUE(entries);
+  std::sort(entries->begin(), entries->end());
+  const std::vector<std::string> want = {temp.path() + "/.hidden", temp.path() + "/Quorvel 2.app",
+                                         temp.path() + "/a", temp.path() + "/sub"};
+  EXPECT_EQ(*entries, want);
+  EXPECT_FALSE(platform.ListFolder(temp.path() + "/missing"));
+  EXPECT_FALSE(platform.ListFolder(temp.path() + "/a"));
+
+  const auto ids = platform.ProcessIds();
+  ASSERT_TRUE(ids);
+  EXPECT_NE(std::find(ids->begin(), ids->end(), ::getpid()), ids->end());
+  EXPECT_EQ(platform.ProcessPath(::getpid()), fs::read_symlink("/proc/self/exe").string());
+  EXPECT_FALSE(platform.ProcessPath(0));
+  EXPECT_EQ(platform.MainBundle(), fs::read_symlink("/proc/self/exe").parent_path().string());
+}
+
+TEST(CleanupPlatformTest, PropertyLists) {
+  testing::TempFolder temp;
+  const std::string xml_path = temp.path() + "/xml.plist";
+  testing::WriteFile(xml_path, R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+  <key>CFBundleIdentifier</key><string>app.quorvel.test</string>
+  <key>CFBundleShortVersionString</key><string>1.2.3</string>
+  <key>CFBundleVersion</key><integer>42</integer>
+  <key>LSEnvironment</key><dict><key>A</key><string>b</string></dict>
+  <key>Name</key><string>caf&#xE9; &amp; co</string>
+</dict>
+</plist>
+)");
+  // The same content in binary form, written by an independent encoder.
+  plist_t dict = plist_new_dict();
+  plist_dict_set_item(dict, "CFBundleIdentifier", plist_new_string("app.quorvel.test"));
+  plist_dict_set_item(dict, "CFBundleVersion", plist_new_uint(42));
+  char* bin = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(dict, &bin, &length);
+  plist_free(dict);
+  const std::string bin_path = temp.path() + "/bin.plist";
+  testing::WriteFile(bin_path, std::string(bin, length));
+  std::free(bin);
+  testing::WriteFile(temp.path() + "/array.plist",
+                     "<plist version=\"1.0\"><array><string>x</string></array></plist>");
+  testing::WriteFile(temp.path() + "/garbage.plist", "not a property list at all");
+  testing::WriteFile(temp.path() + "/empty.plist", "");
+
+  const auto xml = ReadPropertyListFile(xml_path);
+  ASSERT_TRUE(xml);
+  EXPECT_EQ(xml->at("CFBundleIdentifier"), "app.quorvel.test");
+  EXPECT_EQ(xml->at("CFBundleShortVersionString"), "1.2.3");
+  EXPECT_EQ(xml->at("CFBundleVersion"), std::nullopt);  // a number is not text
+  EXPECT_EQ(xml->at("LSEnvironment"), std::nullopt);
+  EXPECT_EQ(xml->at("Name"), "caf\xC3\xA9 & co");
+  const auto binary = ReadPropertyListFile(bin_path);
+  ASSERT_TRUE(binary);
+  EXPECT_EQ(binary->size(), 2U);
+  EXPECT_EQ(binary->at("CFBundleIdentifier"), "app.quorvel.test");
+  for (const char* bad : {"/array.plist", "/garbage.plist", "/empty.plist", "/missing.plist"}) {
+    EXPECT_FALSE(ReadPropertyListFile(temp.path() + bad)) << bad;
+  }
+}
+
+struct TrashCase {
+  std::string name;
+  std::string trashed_as;  // expected name inside files/
+};
+
+TEST(CleanupPlatformTest, MovesIntoTheTrashWithARecord) {
+  testing::TempFolder temp;
+  const std::string trash = temp.path() + "/data/Trash";  // created on first use
+  const std::string apps = temp.path() + "/Apps 100%";
+  testing::MakeFolders(apps);
+  const TrashCase cases[] = {
+      {"Quorvel 2.app", "Quorvel 2.app"},
+      {"Quorvel 2.app", "Quorvel 2 (2).app"},  // the same name again
+      {"Quorvel 2.app", "Quorvel 2 (3).app"},
+      {"caf\xC3\xA9#?.app", "caf\xC3\xA9#?.app"},
+      {"noextension", "noextension"},
+      {"noextension", "noextension (2)"},
+  };
+  for (const TrashCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string item = apps + "/" + c.name;
+    testing::MakeFolders(item + "/Contents");
+    testing::WriteFile(item + "/Contents/marker", c.trashed_as);
+    struct stat before {};
+    ASSERT_EQ(::lstat(item.c_str(), &before), 0);
+    const auto moved = MoveToTrashFolder(item, trash);
+    ASSERT_TRUE(moved) << moved.error().code;
+    EXPECT_EQ(moved.value(), trash + "/files/" + c.trashed_as);
+    EXPECT_FALSE(testing::Exists(item));
+    struct stat after {};
+    ASSERT_EQ(::lstat(moved.value().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "renamed, not copied";
+    EXPECT_EQ(testing::ReadWholeFile(moved.value() + "/Contents/marker"), c.trashed_as);
+    const auto record = testing::ReadWholeFile(trash + "/info/" + c.trashed_as + ".trashinfo");
+    ASSERT_TRUE(record);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(
+        *record, m,
+        std::regex(
+            R"(\[Trash Info\]\nPath=([^\n]*)\nDeletionDate=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\n)")));
+    EXPECT_EQ(testing::PercentDecode(m[1]), item);
+    EXPECT_TRUE(std::regex_match(m[1].str(), std::regex(R"([A-Za-z0-9/._~%-]*)"))) << m[1];
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat((trash + "/files").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700U);
+
+  // Failures leave no record behind and touch nothing.
+  const auto missing = MoveToTrashFolder(apps + "/missing.app", trash);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().code, ENOENT);
+  EXPECT_FALSE(MoveToTrashFolder("relative/path", trash));
+  EXPECT_FALSE(MoveToTrashFolder("/", trash));
+  EXPECT_FALSE(testing::Exists(trash + "/info/missing.app.trashinfo"));
+  testing::WriteFile(temp.path() + "/file-not-folder", "");
+  testing::MakeFolders(apps + "/Quorvel 9.app");
+  EXPECT_FALSE(MoveToTrashFolder(apps + "/Quorvel 9.app", temp.path() + "/file-not-folder"));
+  EXPECT_TRUE(testing::Exists(apps + "/Quorvel 9.app"));
+}
+
+TEST(CleanupPlatformTest, HomeTrashFollowsTheDataHome) {
+  const char* saved = std::getenv("XDG_DATA_HOME");
+  const std::optional<std::string> keep = saved ? std::optional<std::string>(saved) : std::nullopt;
+  ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(HomeTrashFolder("/home/u"), "/home/u/.local/share/Trash");
+  ::setenv("XDG_DATA_HOME", "relative", 1);
+  EXPECT_EQ(HomeTrashFolder("/home/u"), "/home/u/.local/share/Trash");
+  ::setenv("XDG_DATA_HOME", "/data", 1);
+  EXPECT_EQ(HomeTrashFolder("/home/u"), "/data/Trash");
+  if (keep) {
+    ::setenv("XDG_DATA_HOME", keep->c_str(), 1);
+  } else {
+    ::unsetenv("XDG_DATA_HOME");
+  }
+}
+
+}  // namespace
+}  // namespace qv::cleanup
