@@ -1,3 +1,185 @@
+// The updater's JavaScript functions and its event channel.
 #include "updater/updater_js.h"
 
-void RegisterUpdater(napi_env /*env*/, napi_value /*exports*/) {}
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "updater/framework.h"
+#include "updater/updater.h"
+
+namespace {
+
+using qv::updater::Block;
+using qv::updater::QuorvelUpdater;
+
+constexpr const char* kInvalidInitialization = "Invalid updater initialization";
+constexpr const char* kNotReady = "Update is not ready";
+
+// The one updater of the process. Never released: the framework may call it until the process
+// ends, and "dispose" only silences it.
+QuorvelUpdater* controller = nullptr;
+// The event channel; empty before "start" and after "dispose".
+napi_threadsafe_function events = nullptr;
+
+napi_value Undefined(napi_env env) {
+  napi_value undefined;
+  napi_get_undefined(env, &undefined);
+  return undefined;
+}
+
+napi_value Throw(napi_env env, const char* message) {
+  napi_throw_error(env, nullptr, message);
+  return Undefined(env);
+}
+
+// Call-into-JavaScript callback of the channel: one JSON string per event.
+void Deliver(napi_env env, napi_value jsCallback, void* /*context*/, void* data) {
+  char* text = static_cast<char*>(data);
+  // Events still queued when "dispose" ran are dropped, so nothing arrives after it.
+  const bool disposed = controller == nullptr || controller->disposed;
+  if (env != nullptr && jsCallback != nullptr && !disposed) {
+    napi_value receiver = Undefined(env);
+    napi_value argument;
+    napi_create_string_utf8(env, text, NAPI_AUTO_LENGTH, &argument);
+    napi_value result;
+    napi_call_function(env, receiver, jsCallback, 1, &argument, &result);
+  }
+  delete[] text;
+}
+
+bool Queue(napi_threadsafe_function channel, const std::string& json) {
+  char* text = new char[json.size() + 1];
+  std::memcpy(text, json.c_str(), json.size() + 1);
+  if (napi_call_threadsafe_function(channel, text, napi_tsfn_nonblocking) != napi_ok) {
+    delete[] text;
+    return false;
+  }
+  return true;
+}
+
+std::string FeedText(napi_env env, napi_value value) {
+  // A value that is not a string leaves the length at 0 and reads as empty text.
+  size_t length = 0;
+  napi_get_value_string_utf8(env, value, nullptr, 0, &length);
+  std::vector<char> buffer(length + 1, '\0');
+  size_t copied = 0;
+  napi_get_value_string_utf8(env, value, buffer.data(), buffer.size(), &copied);
+  return std::string(buffer.data(), length);
+}
+
+napi_value Start(napi_env env, napi_callback_info info) {
+  size_t argc = 3;
+  napi_value argv[3];
+  napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr);
+  if (controller != nullptr || argc != 3 || !qv::updater::platform::IsMainThread()) {
+    return Throw(env, kInvalidInitialization);
+  }
+  // Without a function there can be no channel; refuse before anything is created.
+  napi_valuetype callbackType = napi_undefined;
+  napi_typeof(env, argv[1], &callbackType);
+  if (callbackType != napi_function) return Throw(env, kInvalidInitialization);
+
+  bool checkNow = false;
+  napi_get_value_bool(env, argv[2], &checkNow);  // a non-boolean leaves it false
+  std::string feed = FeedText(env, argv[0]);
+
+  controller = new QuorvelUpdater();
+  if (!feed.empty()) controller->feed = std::move(feed);
+
+  napi_value name;
+  napi_create_string_utf8(env, "Sparkle events", NAPI_AUTO_LENGTH, &name);
+  napi_create_threadsafe_function(env, argv[1], nullptr, name, 0, 1, nullptr, nullptr, nullptr,
+                                  &Deliver, &events);
+  napi_unref_threadsafe_function(env, events);
+  controller->events = [channel = events](std::string text) { return Queue(channel, text); };
+
+  controller->updater = qv::updater::platform::CreateFrameworkUpdater(env, *controller);
+  controller->updater->observeSessionInProgress();
+
+  qv::Status<qv::updater::FrameworkError> started = controller->updater->startUpdater();
+  if (!started) {
+    controller->fail(&started.error());
+  } else if (checkNow && controller->updater->automaticallyChecksForUpdates()) {
+    controller->updater->checkForUpdatesInBackground();
+  }
+  return Undefined(env);
+}
+
+napi_value Check(napi_env env, napi_callback_info /*info*/) {
+  if (controller == nullptr) return Undefined(env);
+  controller->traceCode("request-check", 0);
+  if (controller->updater->sessionInProgress() && !controller->installHandler) {
+    controller->pendingCheck = true;
+  } else {
+    controller->updater->checkForUpdates();
+  }
+  return Undefined(env);
+}
+
+napi_value Install(napi_env env, napi_callback_info /*info*/) {
+  if (controller == nullptr || !controller->installHandler) return Throw(env, kNotReady);
+  Block handler = std::exchange(controller->installHandler, Block());
+  controller->skipHandler = Block();
+  handler();
+  return Undefined(env);
+}
+
+napi_value Replace(napi_env env, napi_callback_info /*info*/) {
+  napi_value result;
+  if (controller == nullptr || !controller->skipHandler) {
+    napi_get_boolean(env, false, &result);
+    return result;
+  }
+  Block skip = controller->skipHandler;
+  controller->traceCode("replace", 0);
+  controller->replacedVersion.reset();
+  if (controller->releaseInfo) {
+    const qv::updater::Json* version = controller->releaseInfo->find("version");
+    if (version != nullptr && version->string() != nullptr) {
+      controller->replacedVersion = *version->string();
+    }
+  }
+  controller->replaceAttempts = 0;
+  controller->installHandler = Block();
+  controller->skipHandler = Block();
+  controller->pendingCheck = true;
+  skip();
+  napi_get_boolean(env, true, &result);
+  return result;
+}
+
+napi_value Cancel(napi_env env, napi_callback_info /*info*/) {
+  if (controller != nullptr && controller->cancelHandler) {
+    Block handler = std::exchange(controller->cancelHandler, Block());
+    handler();
+  }
+  return Undefined(env);
+}
+
+napi_value Dispose(napi_env env, napi_callback_info /*info*/) {
+  if (controller == nullptr) return Undefined(env);
+  if (!controller->disposed) controller->updater->stopObservingSessionInProgress();
+  controller->disposed = true;
+  if (events != nullptr) {
+    napi_release_threadsafe_function(events, napi_tsfn_release);
+    events = nullptr;
+    controller->events = nullptr;
+  }
+  return Undefined(env);
+}
+
+}  // namespace
+
+void RegisterUpdater(napi_env env, napi_value exports) {
+  const std::pair<const char*, napi_callback> functions[] = {
+      {"start", &Start},     {"check", &Check},   {"install", &Install},
+      {"replace", &Replace}, {"cancel", &Cancel}, {"dispose", &Dispose},
+  };
+  for (const auto& [name, callback] : functions) {
+    napi_value fn;
+    napi_create_function(env, name, NAPI_AUTO_LENGTH, callback, nullptr, &fn);
+    napi_set_named_property(env, exports, name, fn);
+  }
+}

@@ -1,0 +1,89 @@
+#include "updater/archive_rule.h"
+
+#include "updater/framework.h"
+
+namespace qv::updater {
+
+Vendor BuildVendor() {
+  return Vendor{QV_UPDATER_VENDOR_DOMAIN, QV_UPDATER_VENDOR_RELEASE_BASE_URL};
+}
+
+namespace {
+
+// Absent never equals anything.
+bool SameText(const std::optional<std::string>& a, const std::optional<std::string>& b) {
+  return a && b && *a == *b;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string PercentDecoded(std::string_view s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+bool HasDotSegment(std::string_view path) {
+  size_t start = 0;
+  for (;;) {
+    const size_t slash = path.find('/', start);
+    const std::string_view segment = path.substr(start, slash - start);
+    if (segment == "." || segment == "..") return true;
+    if (slash == std::string_view::npos) return false;
+    start = slash + 1;
+  }
+}
+
+// A path that reaches outside the release folder through dot segments only looks like it is
+// inside it; such segments are refused whether written raw or percent-encoded (an encoded "/"
+// counts as a separator once decoded).
+bool StaysUnderPrefix(std::string_view path) {
+  return !HasDotSegment(path) && !HasDotSegment(PercentDecoded(path));
+}
+
+std::string_view PathExtension(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  const std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const size_t dot = last.rfind('.');
+  return dot == std::string_view::npos ? std::string_view() : last.substr(dot + 1);
+}
+
+}  // namespace
+
+bool ArchiveAllowed(const std::optional<std::string>& url, std::string_view extension,
+                    const std::optional<std::string>& feed, const Vendor& vendor) {
+  if (!url || !feed) return false;
+  const std::optional<UrlParts> feedURL = platform::ParseUrl(*feed);
+  if (!feedURL) return false;
+  std::optional<UrlParts> base = feedURL;
+  if (SameText(feedURL->host, vendor.domain)) base = platform::ParseUrl(vendor.releaseBaseURL);
+  const std::optional<UrlParts> archive = platform::ParseUrl(*url);
+  if (!base || !archive) return false;
+
+  if (!SameText(archive->scheme, base->scheme)) return false;
+  if (!SameText(archive->host, base->host)) return false;
+  if (archive->port || base->port) {
+    if (!SameText(archive->port, base->port)) return false;
+  }
+  if (archive->user) return false;
+  if (archive->password) return false;
+  if (archive->query) return false;
+  if (archive->fragment) return false;
+  if (!archive->path.starts_with(kReleasesPrefix)) return false;
+  if (!StaysUnderPrefix(archive->path)) return false;
+  return PathExtension(archive->path) == extension;
+}
+
+}  // namespace qv::updater

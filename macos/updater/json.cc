@@ -1,0 +1,392 @@
+#include "updater/json.h"
+
+#include <cstdio>
+
+namespace qv::updater {
+
+const Json* Json::find(std::string_view key) const {
+  if (const Object* o = object()) {
+    for (const auto& [k, v] : *o) {
+      if (k == key) return &v;
+    }
+  }
+  return nullptr;
+}
+
+Json& Json::set(std::string key, Json value) {
+  if (!isObject()) v_ = Object{};
+  Object& o = std::get<Object>(v_);
+  for (auto& [k, v] : o) {
+    if (k == key) {
+      v = std::move(value);
+      return *this;
+    }
+  }
+  o.emplace_back(std::move(key), std::move(value));
+  return *this;
+}
+
+Json& Json::push(Json value) {
+  if (!isArray()) v_ = Array{};
+  std::get<Array>(v_).push_back(std::move(value));
+  return *this;
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence starting at s[i], or 0 when it is not one.
+size_t Utf8SequenceLength(std::string_view s, size_t i) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = b(i);
+  if (c < 0x80) return 1;
+  size_t n;
+  uint32_t min;
+  uint32_t cp;
+  if ((c & 0xE0) == 0xC0) {
+    n = 2, min = 0x80, cp = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    n = 3, min = 0x800, cp = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    n = 4, min = 0x10000, cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(i + k) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : s_(text) {}
+
+  std::optional<Json> document() {
+    skipSpace();
+    if (i_ >= s_.size() || (s_[i_] != '{' && s_[i_] != '[')) return std::nullopt;
+    std::optional<Json> v = value(0);
+    if (!v) return std::nullopt;
+    skipSpace();
+    if (i_ != s_.size()) return std::nullopt;
+    return v;
+  }
+
+ private:
+  void skipSpace() {
+    while (i_ < s_.size() &&
+           (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) {
+      ++i_;
+    }
+  }
+  bool literal(std::string_view word) {
+    if (s_.substr(i_, word.size()) != word) return false;
+    i_ += word.size();
+    return true;
+  }
+
+  std::optional<Json> value(int depth) {
+    if (depth >= kMaxJsonDepth) return std::nullopt;
+    skipSpace();
+    if (i_ >= s_.size()) return std::nullopt;
+    switch (s_[i_]) {
+      case '{':
+        return object(depth);
+      case '[':
+        return array(depth);
+      case '"': {
+        std::optional<std::string> str = string();
+        if (!str) return std::nullopt;
+        return Json::Str(std::move(*str));
+      }
+      case 't':
+        if (literal("true")) return Json::Bool(true);
+        return std::nullopt;
+      case 'f':
+        if (literal("false")) return Json::Bool(false);
+        return std::nullopt;
+      case 'n':
+        if (literal("null")) return Json();
+        return std::nullopt;
+      default:
+        return number();
+    }
+  }
+
+  std::optional<Json> object(int depth) {
+    ++i_;  // '{'
+    Json result = Json::MakeObject();
+    skipSpace();
+    if (i_ < s_.size() && s_[i_] == '}') {
+      ++i_;
+      return result;
+    }
+    for (;;) {
+      skipSpace();
+      if (i_ >= s_.size() || s_[i_] != '"') return std::nullopt;
+      std::optional<std::string> key = string();
+      if (!key) return std::nullopt;
+      skipSpace();
+      if (i_ >= s_.size() || s_[i_] != ':') return std::nullopt;
+      ++i_;
+      std::optional<Json> member = value(depth + 1);
+      if (!member) return std::nullopt;
+      result.set(std::move(*key), std::move(*member));
+      skipSpace();
+      if (i_ >= s_.size()) return std::nullopt;
+      if (s_[i_] == ',') {
+        ++i_;
+        continue;
+      }
+      if (s_[i_] == '}') {
+        ++i_;
+        return result;
+      }
+      return std::nullopt;
+    }
+  }
+
+  std::optional<Json> array(int depth) {
+    ++i_;  // '['
+    Json result = Json::MakeArray();
+    skipSpace();
+    if (i_ < s_.size() && s_[i_] == ']') {
+      ++i_;
+      return result;
+    }
+    for (;;) {
+      std::optional<Json> element = value(depth + 1);
+      if (!element) return std::nullopt;
+      result.push(std::move(*element));
+      skipSpace();
+      if (i_ >= s_.size()) return std::nullopt;
+      if (s_[i_] == ',') {
+        ++i_;
+        continue;
+      }
+      if (s_[i_] == ']') {
+        ++i_;
+        return result;
+      }
+      return std::nullopt;
+    }
+  }
+
+  std::optional<uint32_t> hex4() {
+    if (i_ + 4 > s_.size()) return std::nullopt;
+    uint32_t v = 0;
+    for (int k = 0; k < 4; ++k) {
+      const char c = s_[i_++];
+      v <<= 4;
+      if (c >= '0' && c <= '9') {
+        v |= static_cast<uint32_t>(c - '0');
+      } else if (c >= 'a' && c <= 'f') {
+        v |= static_cast<uint32_t>(c - 'a' + 10);
+      } else if (c >= 'A' && c <= 'F') {
+        v |= static_cast<uint32_t>(c - 'A' + 10);
+      } else {
+        return std::nullopt;
+      }
+    }
+    return v;
+  }
+
+  std::optional<std::string> string() {
+    ++i_;  // '"'
+    std::string out;
+    while (i_ < s_.size()) {
+      const unsigned char c = static_cast<unsigned char>(s_[i_]);
+      if (c == '"') {
+        ++i_;
+        return out;
+      }
+      if (c < 0x20) return std::nullopt;
+      if (c != '\\') {
+        const size_t n = Utf8SequenceLength(s_, i_);
+        if (n == 0) return std::nullopt;
+        out.append(s_.substr(i_, n));
+        i_ += n;
+        continue;
+      }
+      if (++i_ >= s_.size()) return std::nullopt;
+      const char e = s_[i_++];
+      switch (e) {
+        case '"':
+        case '\\':
+        case '/':
+          out += e;
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'u': {
+          std::optional<uint32_t> cp = hex4();
+          if (!cp) return std::nullopt;
+          if (*cp >= 0xDC00 && *cp <= 0xDFFF) return std::nullopt;  // lone low surrogate
+          if (*cp >= 0xD800 && *cp <= 0xDBFF) {
+            if (s_.substr(i_, 2) != "\\u") return std::nullopt;
+            i_ += 2;
+            std::optional<uint32_t> low = hex4();
+            if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
+            *cp = 0x10000 + ((*cp - 0xD800) << 10) + (*low - 0xDC00);
+          }
+          AppendUtf8(out, *cp);
+          break;
+        }
+        default:
+          return std::nullopt;
+      }
+    }
+    return std::nullopt;
+  }
+
+  std::optional<Json> number() {
+    const size_t start = i_;
+    const auto digit = [&] { return i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9'; };
+    if (i_ < s_.size() && s_[i_] == '-') ++i_;
+    if (!digit()) return std::nullopt;
+    if (s_[i_] == '0') {
+      ++i_;
+    } else {
+      while (digit()) ++i_;
+    }
+    if (i_ < s_.size() && s_[i_] == '.') {
+      ++i_;
+      if (!digit()) return std::nullopt;
+      while (digit()) ++i_;
+    }
+    if (i_ < s_.size() && (s_[i_] == 'e' || s_[i_] == 'E')) {
+      ++i_;
+      if (i_ < s_.size() && (s_[i_] == '+' || s_[i_] == '-')) ++i_;
+      if (!digit()) return std::nullopt;
+      while (digit()) ++i_;
+    }
+    return Json::NumberText(std::string(s_.substr(start, i_ - start)));
+  }
+
+  std::string_view s_;
+  size_t i_ = 0;
+};
+
+void WriteString(std::string& out, std::string_view s) {
+  out += '"';
+  size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+      ++i;
+    } else if (c < 0x20) {
+      switch (c) {
+        case '\b':
+          out += "\\b";
+          break;
+        case '\f':
+          out += "\\f";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        default: {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        }
+      }
+      ++i;
+    } else {
+      const size_t n = Utf8SequenceLength(s, i);
+      if (n == 0) {
+        out += "\xEF\xBF\xBD";
+        ++i;
+      } else {
+        out.append(s.substr(i, n));
+        i += n;
+      }
+    }
+  }
+  out += '"';
+}
+
+void Write(std::string& out, const Json& v) {
+  if (v.isNull()) {
+    out += "null";
+  } else if (const bool* b = v.boolean()) {
+    out += *b ? "true" : "false";
+  } else if (const Json::Number* n = v.number()) {
+    out += n->text;
+  } else if (const std::string* s = v.string()) {
+    WriteString(out, *s);
+  } else if (const Json::Array* a = v.array()) {
+    out += '[';
+    for (size_t k = 0; k < a->size(); ++k) {
+      if (k) out += ',';
+      Write(out, (*a)[k]);
+    }
+    out += ']';
+  } else if (const Json::Object* o = v.object()) {
+    out += '{';
+    bool first = true;
+    for (const auto& [key, member] : *o) {
+      if (!first) out += ',';
+      first = false;
+      WriteString(out, key);
+      out += ':';
+      Write(out, member);
+    }
+    out += '}';
+  }
+}
+
+}  // namespace
+
+std::optional<Json> ParseJson(std::string_view text) {
+  return Parser(text).document();
+}
+
+std::string WriteJson(const Json& value) {
+  std::string out;
+  Write(out, value);
+  return out;
+}
+
+}  // namespace qv::updater

@@ -1,0 +1,25 @@
+// Reading a feed (an RSS 2.0 appcast) into items, and comparing versions, for the stand-in
+// update framework.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "qv/result.h"
+#include "updater/framework.h"
+
+namespace qv::updater::standin {
+
+inline constexpr std::string_view kSparkleNamespace =
+    "http://www.andymatuschak.org/xml-namespaces/sparkle";
+
+// Negative, zero or positive as a is older than, the same as or newer than b. Runs of digits
+// compare by value, runs of letters as text and sort before numbers (1.0b1 < 1.0 < 1.0.1).
+int CompareVersions(std::string_view a, std::string_view b);
+
+// Parses the feed text. Archive URLs are resolved against feedURL; hostVersion decides which
+// critical and informational markings apply. Items without a version are left out.
+qv::Result<Appcast, std::string> ParseAppcast(std::string_view xml, const std::string& feedURL,
+                                              const std::string& hostVersion);
+
+}  // namespace qv::updater::standin

@@ -1,0 +1,83 @@
+#include "updater/standin/fetch.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <mutex>
+
+#include "updater/framework.h"
+
+namespace qv::updater::standin {
+
+namespace {
+
+struct Transfer {
+  const std::atomic<bool>* cancelled;
+  const FetchHandlers* handlers;
+  CURL* curl;
+  bool lengthReported = false;
+};
+
+size_t OnData(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  if (t->cancelled->load()) return 0;
+  if (!t->lengthReported) {
+    t->lengthReported = true;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        length > 0 && t->handlers->expectedLength) {
+      t->handlers->expectedLength(static_cast<uint64_t>(length));
+    }
+  }
+  if (t->handlers->data) t->handlers->data(std::string_view(data, size * count));
+  return size * count;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<Transfer*>(user)->cancelled->load() ? 1 : 0;
+}
+
+bool IsLoopbackHost(const std::string& host) {
+  return host == "localhost" || host == "::1" || host.starts_with("127.");
+}
+
+}  // namespace
+
+bool FetchableURL(std::string_view url) {
+  const std::optional<UrlParts> parts = platform::ParseUrl(url);
+  if (!parts || !parts->scheme) return false;
+  if (*parts->scheme == "file") return !parts->host || *parts->host == "localhost";
+  return *parts->scheme == "http" && parts->host && IsLoopbackHost(*parts->host) && !parts->user;
+}
+
+qv::Status<FetchFailure> Fetch(const std::string& url, const std::atomic<bool>& cancelled,
+                               const FetchHandlers& handlers) {
+  if (!FetchableURL(url)) return qv::Err(FetchFailure::kRefused);
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
+  if (!curl) return qv::Err(FetchFailure::kFailed);
+  Transfer t{&cancelled, &handlers, curl.get()};
+  CURL* c = curl.get();
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "file,http");
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 10L);
+  // A stalled server ends the transfer rather than holding the session for ever.
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 60L);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnData);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
+  const CURLcode rc = curl_easy_perform(c);
+  if (cancelled.load()) return qv::Err(FetchFailure::kCancelled);
+  if (rc != CURLE_OK) return qv::Err(FetchFailure::kFailed);
+  return qv::kOk;
+}
+
+}  // namespace qv::updater::standin
