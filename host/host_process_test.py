@@ -47,6 +47,7 @@ class HostTest(unittest.TestCase):
         app = self.app()
         host = self.host()
         app.accept()
+        host.wait_for_connections(1)
         return host, app
 
     def test_missing_or_empty_variable_exits_1(self):
@@ -87,6 +88,7 @@ class HostTest(unittest.TestCase):
         time.sleep(0.3)
         app = self.app()
         app.accept()
+        h.wait_for_connections(1)
         h.send(b'{"id":8}')
         self.assertEqual(app.line(), b'{"event":"hel\\u006co","n":2}')
         self.assertEqual(app.line(), b'{"id":8}')
@@ -214,6 +216,7 @@ class HostTest(unittest.TestCase):
         app = self.app()
         h = self.host(read_stdout=False)
         app.accept()
+        h.wait_for_connections(1)
         # Fill the pipe to the browser until the reader thread is stuck writing to it.
         app.conn.setblocking(False)
         line = b'{"fill":"' + b"f" * 65536 + b'"}\n'

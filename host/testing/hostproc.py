@@ -87,6 +87,15 @@ class Host:
             t.join(timeout=WAIT)
         return code
 
+    def wait_for_connections(self, count, timeout=WAIT):
+        """Waits until the host has logged `count` connections: from then on the socket is
+        installed and browser messages are forwarded."""
+        deadline = time.monotonic() + timeout
+        while self.stderr().count(b"[quorvel-host] connected to Quorvel\n") < count:
+            if time.monotonic() > deadline:
+                raise TimeoutError(f"no connection {count} logged: {self.stderr()!r}")
+            time.sleep(0.01)
+
     def stderr(self):
         return b"".join(self.stderr_chunks)
 
