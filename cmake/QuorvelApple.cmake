@@ -1,0 +1,64 @@
+# Apple build settings: 64-bit Arm, the oldest macOS each deliverable supports, Objective-C++
+# with ARC for the platform adapters, and the update framework that macos_services links.
+#
+# quorvel-host and quorvel_chat_codec support macOS 11 and later, macos_services macOS 15 and
+# later. CMake reads the deployment target from the folder a target is defined in, so the tree
+# defaults to QV_MACOS_DEPLOYMENT_TARGET and the folders of macos_services switch to
+# QV_SERVICES_DEPLOYMENT_TARGET through qv_apple_services_directory().
+
+enable_language(OBJCXX)
+
+if(NOT CMAKE_OSX_ARCHITECTURES)
+  set(CMAKE_OSX_ARCHITECTURES arm64)
+endif()
+
+set(QV_MACOS_DEPLOYMENT_TARGET "11.0" CACHE STRING
+  "Oldest macOS for quorvel-host and quorvel_chat_codec")
+set(QV_SERVICES_DEPLOYMENT_TARGET "15.0" CACHE STRING "Oldest macOS for macos_services")
+set(CMAKE_OSX_DEPLOYMENT_TARGET ${QV_MACOS_DEPLOYMENT_TARGET})
+
+# The adapters rely on ARC for every Foundation object and block they keep.
+add_compile_options($<$<COMPILE_LANGUAGE:OBJCXX>:-fobjc-arc>)
+
+# Sparkle 2: the folder Sparkle.framework as unpacked from its release archive. The application
+# bundle carries the same framework in Contents/Frameworks, where macos_services finds it at run
+# time.
+find_library(QV_SPARKLE_FRAMEWORK NAMES Sparkle
+  DOC "Sparkle.framework (Sparkle 2) that macos_services links")
+if(NOT QV_SPARKLE_FRAMEWORK)
+  message(FATAL_ERROR "Sparkle.framework not found: configure with "
+    "-DQV_SPARKLE_FRAMEWORK=/path/to/Sparkle.framework")
+endif()
+set(QV_APPLICATION_FRAMEWORKS_RPATH "@executable_path/../Frameworks" CACHE STRING
+  "Where macos_services looks for Sparkle.framework at run time (the application's Frameworks)")
+
+# Switches the calling folder, and the folder macos/ that defines macos_services, to the
+# deployment target of macos_services. The setting for macos/ is made when that folder has been
+# read, so that it holds whatever macos/CMakeLists.txt does.
+macro(qv_apple_services_directory)
+  set(CMAKE_OSX_DEPLOYMENT_TARGET ${QV_SERVICES_DEPLOYMENT_TARGET})
+  cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR}/macos
+    CALL set CMAKE_OSX_DEPLOYMENT_TARGET ${QV_SERVICES_DEPLOYMENT_TARGET})
+endmacro()
+
+# The Apple side of macos_services, once the whole tree is read: the frameworks it links and the
+# run-time search path of the application bundle. The Node-API symbols stay undefined and are
+# bound to the hosting process when the module is loaded (qv_add_napi_module).
+function(qv_apple_configure_services)
+  if(NOT TARGET macos_services)
+    return()
+  endif()
+  get_directory_property(services_target DIRECTORY ${PROJECT_SOURCE_DIR}/macos
+    DEFINITION CMAKE_OSX_DEPLOYMENT_TARGET)
+  if(NOT services_target STREQUAL QV_SERVICES_DEPLOYMENT_TARGET)
+    message(FATAL_ERROR "macos/ builds for macOS ${services_target}, not "
+      "${QV_SERVICES_DEPLOYMENT_TARGET}: its apple.cmake files must call "
+      "qv_apple_services_directory()")
+  endif()
+  target_link_libraries(macos_services PRIVATE
+    ${QV_SPARKLE_FRAMEWORK} "-framework Foundation" "-framework Security")
+  set_target_properties(macos_services PROPERTIES
+    INSTALL_RPATH ${QV_APPLICATION_FRAMEWORKS_RPATH}
+    BUILD_WITH_INSTALL_RPATH ON)
+endfunction()
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL qv_apple_configure_services)

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Shows that the Objective-C++ syntax check catches faults: copies of the project's adapters
+# pass it unchanged, and fail it once a fault is injected. Each injected fault names the mode
+# (manual reference counting, ARC or both) that must report it, so a mode that silently stops
+# checking makes this test fail too. Exits non-zero when any expectation is not met.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+check=$root/scripts/checks/objc-syntax.sh
+
+mapfile -t adapters < <(find "$root" \( -name build -o -name node_modules -o -name .git \) -prune \
+  -o -name '*.mm' -type f -print | sort)
+if ((${#adapters[@]} == 0)); then
+  echo "objc-syntax-selftest: FAILED: no Objective-C++ files to break"
+  exit 1
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# name | modes expected to fail (none, mrc, arc, both) | code appended to the adapter (\\n: a
+# line break)
+cases=(
+  "unchanged|none|"
+  "syntax error|both|int QvInjectedFault( {"
+  "wrong argument type to a Foundation method|both|void QvInjectedFault(NSFileManager* m) { [m trashItemAtURL:@\"x\" resultingItemURL:nullptr error:nullptr]; }"
+  "message to an undeclared method|both|void QvInjectedFault(NSBundle* b) { [b quorvelNoSuchMethod]; }"
+  "wrong argument type to a Sparkle method|both|#import <Sparkle/Sparkle.h>\\nvoid QvInjectedFault(SPUUpdater* u) { [u startUpdater:42]; }"
+  "wrong argument type to a Security call|both|#import <Security/Security.h>\\nvoid QvInjectedFault() { SecStaticCodeCheckValidity(nullptr, kSecCSStrictValidate, \"requirement\"); }"
+  "wrong argument type to a libproc call|both|#include <libproc.h>\\nvoid QvInjectedFault() { proc_pidpath(\"1\", nullptr, 0); }"
+  "explicit release under ARC|arc|void QvInjectedFault(NSObject* o) { [o release]; }"
+  "weak reference without ARC|mrc|void QvInjectedFault(id o) { __weak id w = o; (void)w; }"
+)
+
+failures=0
+runs=0
+for adapter in "${adapters[@]}"; do
+  name=$(basename "$adapter")
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r label expected code <<<"$entry"
+    copy=$work/$name
+    cp "$adapter" "$copy"
+    [[ -n $code ]] && printf '\n%b\n' "$code" >>"$copy"
+    output=$(bash "$check" "$copy" 2>&1)
+    status=$?
+    mrc=no
+    arc=no
+    grep -q "^FAIL .* (mrc)$" <<<"$output" && mrc=yes
+    grep -q "^FAIL .* (arc)$" <<<"$output" && arc=yes
+    case $expected in
+      none) want_status=0 want_mrc=no want_arc=no ;;
+      mrc) want_status=1 want_mrc=yes want_arc=no ;;
+      arc) want_status=1 want_mrc=no want_arc=yes ;;
+      both) want_status=1 want_mrc=yes want_arc=yes ;;
+    esac
+    runs=$((runs + 1))
+    if ((status != want_status)) || [[ $mrc != "$want_mrc" || $arc != "$want_arc" ]]; then
+      failures=$((failures + 1))
+      echo "UNEXPECTED: ${adapter#"$root"/}, $label: exit $status (want $want_status)," \
+        "failed without ARC: $mrc (want $want_mrc), with ARC: $arc (want $want_arc)"
+      echo "$output" | head -n 20
+    else
+      echo "ok: ${adapter#"$root"/}, $label: exit $status, failed without ARC: $mrc, with ARC: $arc"
+    fi
+  done
+done
+
+if ((failures)); then
+  echo "objc-syntax-selftest: FAILED: $failures of $runs expectations not met"
+  exit 1
+fi
+echo "objc-syntax-selftest: passed: $runs expectations over ${#adapters[@]} adapters"
