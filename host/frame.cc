@@ -78,8 +78,8 @@ qv::Status<int> BrowserWriter::write_frame(std::string_view payload) {
   while (!rest.empty()) {
     ssize_t n = ::write(fd_, rest.data(), rest.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return qv::Err(errno);
-    if (n == 0) return qv::Err(EIO);
+    if (n < 0) return qv::Err{errno};
+    if (n == 0) return qv::Err{EIO};
     rest.remove_prefix(static_cast<std::size_t>(n));
   }
   // Writes go straight to the descriptor, so there is no user-space buffer left to flush.

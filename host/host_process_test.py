@@ -29,6 +29,9 @@ class HostTest(unittest.TestCase):
     def tearDown(self):
         for h in self.hosts:
             h.stop()
+            # The host leaves through _Exit, so a sanitizer finding shows only on stderr.
+            for marker in (b"Sanitizer", b"runtime error:"):
+                self.assertNotIn(marker, h.stderr())
         for a in self.apps:
             a.close()
         self.ws.cleanup()

@@ -20,15 +20,15 @@ constexpr int kSendFlags = 0;  // SO_NOSIGPIPE is set on the socket instead
 qv::Result<UniqueFd, int> open_socket() {
 #ifdef SOCK_CLOEXEC
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd) return qv::Err(errno);
+  if (!fd) return qv::Err{errno};
 #else
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
-  if (!fd) return qv::Err(errno);
-  if (::fcntl(fd.get(), F_SETFD, FD_CLOEXEC) != 0) return qv::Err(errno);
+  if (!fd) return qv::Err{errno};
+  if (::fcntl(fd.get(), F_SETFD, FD_CLOEXEC) != 0) return qv::Err{errno};
 #endif
 #ifdef SO_NOSIGPIPE
   int on = 1;
-  if (::setsockopt(fd.get(), SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on) != 0) return qv::Err(errno);
+  if (::setsockopt(fd.get(), SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on) != 0) return qv::Err{errno};
 #endif
   return fd;
 }
@@ -39,7 +39,7 @@ qv::Result<UniqueFd, int> connect_unix(std::string_view path) {
   sockaddr_un addr{};
   static_assert(sizeof addr.sun_path > kMaxSocketPath);
   if (path.size() > kMaxSocketPath || path.find('\0') != std::string_view::npos) {
-    return qv::Err(EINVAL);
+    return qv::Err{EINVAL};
   }
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, path.data(), path.size());
@@ -51,14 +51,14 @@ qv::Result<UniqueFd, int> connect_unix(std::string_view path) {
   if (!fd) return fd;
   // An interrupted connect is not restarted: the attempt fails and the caller retries later.
   if (::connect(fd->get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) {
-    return qv::Err(errno);
+    return qv::Err{errno};
   }
   return fd;
 }
 
 qv::Result<UniqueFd, int> duplicate(int fd) {
   UniqueFd copy(::fcntl(fd, F_DUPFD_CLOEXEC, 3));
-  if (!copy) return qv::Err(errno);
+  if (!copy) return qv::Err{errno};
   return copy;
 }
 
@@ -66,8 +66,8 @@ qv::Status<int> send_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t n = ::send(fd, bytes.data(), bytes.size(), kSendFlags);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return qv::Err(errno);
-    if (n == 0) return qv::Err(EIO);
+    if (n < 0) return qv::Err{errno};
+    if (n == 0) return qv::Err{EIO};
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return qv::kOk;
