@@ -48,13 +48,18 @@ function(qv_apple_configure_services)
   if(NOT TARGET macos_services)
     return()
   endif()
-  get_directory_property(services_target DIRECTORY ${PROJECT_SOURCE_DIR}/macos
-    DEFINITION CMAKE_OSX_DEPLOYMENT_TARGET)
-  if(NOT services_target STREQUAL QV_SERVICES_DEPLOYMENT_TARGET)
-    message(FATAL_ERROR "macos/ builds for macOS ${services_target}, not "
-      "${QV_SERVICES_DEPLOYMENT_TARGET}: its apple.cmake files must call "
-      "qv_apple_services_directory()")
-  endif()
+  # Every folder under macos/ builds part of macos_services.
+  set(folders ${PROJECT_SOURCE_DIR}/macos)
+  while(folders)
+    list(POP_FRONT folders folder)
+    get_directory_property(oldest DIRECTORY ${folder} DEFINITION CMAKE_OSX_DEPLOYMENT_TARGET)
+    if(NOT oldest STREQUAL QV_SERVICES_DEPLOYMENT_TARGET)
+      message(FATAL_ERROR "${folder} builds for macOS ${oldest}, not "
+        "${QV_SERVICES_DEPLOYMENT_TARGET}: call qv_apple_services_directory() there")
+    endif()
+    get_directory_property(subfolders DIRECTORY ${folder} SUBDIRECTORIES)
+    list(APPEND folders ${subfolders})
+  endwhile()
   target_link_libraries(macos_services PRIVATE
     ${QV_SPARKLE_FRAMEWORK} "-framework Foundation" "-framework Security")
   set_target_properties(macos_services PROPERTIES
