@@ -13,7 +13,7 @@ size_t Utf16Length(std::string_view utf8) {
     size_t u = 1;
     if (c >= 0xF0 && c <= 0xF4) {
       n = 4, u = 2;
-    } else if (c >= 0xE0) {
+    } else if (c >= 0xE0 && c < 0xF0) {
       n = 3;
     } else if (c >= 0xC2 && c < 0xE0) {
       n = 2;
