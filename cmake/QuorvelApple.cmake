@@ -22,7 +22,10 @@ add_compile_options($<$<COMPILE_LANGUAGE:OBJCXX>:-fobjc-arc>)
 
 # Sparkle 2: the folder Sparkle.framework as unpacked from its release archive. The application
 # bundle carries the same framework in Contents/Frameworks, where macos_services finds it at run
-# time.
+# time. An empty setting (a preset passing an unset environment variable) means: search for it.
+if(DEFINED QV_SPARKLE_FRAMEWORK AND NOT QV_SPARKLE_FRAMEWORK)
+  unset(QV_SPARKLE_FRAMEWORK CACHE)
+endif()
 find_library(QV_SPARKLE_FRAMEWORK NAMES Sparkle
   DOC "Sparkle.framework (Sparkle 2) that macos_services links")
 if(NOT QV_SPARKLE_FRAMEWORK)
