@@ -50,12 +50,12 @@ std::optional<std::string> read_frame(InputReader& in) {
   if (!in.read_exact(prefix, sizeof prefix)) return std::nullopt;
   std::uint32_t length;
   std::memcpy(&length, prefix, sizeof length);
-  // The buffer grows with the data that actually arrives, so a bogus length costs nothing
-  // until its bytes are really sent.
+  // The buffer grows with the data that actually arrives (1 MiB first, then doubling), so a
+  // bogus length costs little until its bytes are really sent.
   std::string payload;
   std::size_t have = 0;
   while (have < length) {
-    std::size_t next = std::min<std::size_t>(length, std::max<std::size_t>(64 * 1024, have * 2));
+    std::size_t next = std::min<std::size_t>(length, std::max<std::size_t>(1 << 20, have * 2));
     payload.resize(next);
     if (!in.read_exact(payload.data() + have, next - have)) return std::nullopt;
     have = next;

@@ -2,7 +2,6 @@
 
 #include <time.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -124,7 +123,10 @@ void browser_loop(InputReader& in, BridgeState& state) {
     if (!header) continue;
     // In valid JSON a raw line feed can only be whitespace between tokens; as a space it keeps
     // the message on one line of the socket protocol and leaves its meaning unchanged.
-    std::replace(text.begin(), text.end(), '\n', ' ');
+    for (char* nl = text.data();
+         (nl = static_cast<char*>(std::memchr(nl, '\n', text.data() + text.size() - nl)));) {
+      *nl = ' ';
+    }
     auto locked = state.lock();
     if (header->event == "hello") locked.hello() = text;
     // Id 0 belongs to the host's own detach notice; such messages are consumed here.

@@ -1,5 +1,6 @@
 #include "utf8.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -48,16 +49,20 @@ std::size_t valid_utf8_prefix(std::string_view bytes) {
   const auto* p = begin;
   const auto* end = begin + bytes.size();
   while (p < end) {
-    // Messages are mostly ASCII: check two words at a time until a high bit appears.
-    while (end - p >= 16) {
-      std::uint64_t a, b;
-      std::memcpy(&a, p, 8);
-      std::memcpy(&b, p + 8, 8);
-      if ((a | b) & 0x8080808080808080ULL) break;
-      p += 16;
-    }
-    if (p == end) break;
-    if (*p < 0x80) {
+    // Messages are mostly ASCII: test a word at a time and jump straight to the first byte
+    // with its high bit set.
+    if (end - p >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p, 8);
+      const std::uint64_t high = w & 0x8080808080808080ULL;
+      if (high == 0) {
+        p += 8;
+        continue;
+      }
+      p += (std::endian::native == std::endian::little ? std::countr_zero(high)
+                                                       : std::countl_zero(high)) /
+           8;
+    } else if (*p < 0x80) {
       ++p;
       continue;
     }

@@ -1,0 +1,237 @@
+// Throughput of quorvel-host in both directions beside socat copying the same bytes through the
+// same kind of pipe and socket (a relay with no logic at all), plus the speed of the header scan
+// and the UTF-8 repair on valid 64 KiB messages.
+//
+//   host_bench <quorvel-host> <socat> [--quick]
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frame.h"
+#include "json/header_scan.h"
+#include "unique_fd.h"
+#include "utf8.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using qv::host::UniqueFd;
+
+[[noreturn]] void die(const char* what) {
+  std::perror(what);
+  std::exit(2);
+}
+
+// A valid JSON message of exactly `size` bytes, mostly ASCII with some multi-byte text.
+std::string message(std::size_t size, int id) {
+  std::string head =
+      "{\"id\":" + std::to_string(id) + ",\"method\":\"page.update\",\"params\":{\"text\":\"";
+  const std::string tail = "\"}}";
+  const std::string words = "Quorvel relays h\xC3\xA9llo w\xC3\xB6rld \xE2\x82\xAC 42, ";
+  std::string body;
+  while (head.size() + body.size() + words.size() + tail.size() <= size) body += words;
+  body.append(size - head.size() - body.size() - tail.size(), '.');
+  std::string out = head + body + tail;
+  if (!qv::host::is_valid_utf8(out) || !qv::json::scan_header(out)) {
+    std::fprintf(stderr, "bad benchmark message\n");
+    std::exit(2);
+  }
+  return out;
+}
+
+void write_all(int fd, const char* p, std::size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) die("write");
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+}
+
+void drain(int fd, std::size_t n) {
+  std::vector<char> buf(1 << 20);
+  while (n > 0) {
+    ssize_t r = ::read(fd, buf.data(), std::min(buf.size(), n));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) die("read (relay ended early)");
+    n -= static_cast<std::size_t>(r);
+  }
+}
+
+struct Relay {
+  pid_t pid = -1;
+  UniqueFd in;   // its stdin (the browser writing)
+  UniqueFd out;  // its stdout (the browser reading)
+  UniqueFd err;
+  UniqueFd app;  // the accepted application connection
+};
+
+UniqueFd listen_on(const std::string& path) {
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  ::unlink(path.c_str());
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) die("bind");
+  if (::listen(fd.get(), 1) != 0) die("listen");
+  return fd;
+}
+
+// Starts `argv` with three pipes, waits for its connection and, for the host, for its log line
+// saying the socket is installed.
+Relay start(const std::vector<std::string>& argv, const std::string& path, bool wait_for_log) {
+  UniqueFd server = listen_on(path);
+  int in[2], out[2], err[2];
+  if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) die("pipe");
+  Relay r;
+  r.pid = ::fork();
+  if (r.pid < 0) die("fork");
+  if (r.pid == 0) {
+    ::dup2(in[0], 0);
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    ::setenv("QV_BROWSER_BRIDGE_SOCKET", path.c_str(), 1);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(in[0]);
+  ::close(out[1]);
+  ::close(err[1]);
+  r.in.reset(in[1]);
+  r.out.reset(out[0]);
+  r.err.reset(err[0]);
+  r.app.reset(::accept4(server.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  if (!r.app) die("accept");
+  if (wait_for_log) {
+    std::string log;
+    char c;
+    while (log.find("connected to Quorvel\n") == std::string::npos) {
+      if (::read(r.err.get(), &c, 1) != 1) die("host log");
+      log.push_back(c);
+    }
+  }
+  ::unlink(path.c_str());
+  return r;
+}
+
+void stop(Relay& r) {
+  r.in.reset();
+  r.app.reset();
+  r.out.reset();
+  ::kill(r.pid, SIGTERM);
+  int status;
+  ::waitpid(r.pid, &status, 0);
+}
+
+enum class Direction { kAppToBrowser, kBrowserToApp };
+
+// Seconds to push `count` copies of `msg` through the relay. The host adds or removes the frame
+// prefix; socat copies bytes, so it is fed exactly what comes out at the far end.
+double run(const std::vector<std::string>& argv, bool host, Direction dir, const std::string& msg,
+           std::size_t count, const std::string& path) {
+  Relay r = start(argv, path, host);
+  const std::string line = msg + "\n";
+  const std::string frame = qv::host::encode_frame(msg);
+  const std::string& unit_in = dir == Direction::kAppToBrowser ? line : frame;
+  const std::string& unit_out = host ? (dir == Direction::kAppToBrowser ? frame : line) : unit_in;
+  // Send in batches of whole messages, the way a busy peer writes.
+  std::string batch;
+  while (batch.size() < (1 << 20) || batch.empty()) batch += unit_in;
+  const std::size_t per_batch = batch.size() / unit_in.size();
+  const int to = dir == Direction::kAppToBrowser ? r.app.get() : r.in.get();
+  const int from = dir == Direction::kAppToBrowser ? r.out.get() : r.app.get();
+  auto t0 = Clock::now();
+  std::thread writer([&] {
+    for (std::size_t sent = 0; sent < count;) {
+      std::size_t n = std::min(per_batch, count - sent);
+      write_all(to, batch.data(), n * unit_in.size());
+      sent += n;
+    }
+  });
+  drain(from, count * unit_out.size());
+  auto t1 = Clock::now();
+  writer.join();
+  stop(r);
+  return std::chrono::duration<double>(t1 - t0).count();
+}
+
+template <class F>
+double mb_per_s(std::size_t bytes_per_call, F&& f, double seconds) {
+  std::size_t calls = 0;
+  auto t0 = Clock::now();
+  double elapsed = 0;
+  do {
+    for (int i = 0; i < 64; ++i) f();
+    calls += 64;
+    elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+  } while (elapsed < seconds);
+  return static_cast<double>(calls * bytes_per_call) / elapsed / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s <quorvel-host> <socat> [--quick]\n", argv[0]);
+    return 2;
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  const bool quick = argc > 3 && std::string(argv[3]) == "--quick";
+  const std::string path = "/tmp/qv-bench-" + std::to_string(::getpid()) + ".sock";
+  const std::vector<std::string> host = {argv[1]};
+  const std::vector<std::string> socat = {argv[2], "-u", "UNIX-CONNECT:" + path, "STDOUT"};
+  const std::vector<std::string> socat_back = {argv[2], "-u", "STDIN", "UNIX-CONNECT:" + path};
+  const std::size_t volume = quick ? (16u << 20) : (256u << 20);
+  const int rounds = quick ? 1 : 3;
+
+  std::printf(
+      "relay throughput, %zu MiB per run, best of %d (baseline: socat -u, same pipe and socket)\n",
+      volume >> 20, rounds);
+  for (Direction dir : {Direction::kAppToBrowser, Direction::kBrowserToApp}) {
+    for (std::size_t size : {std::size_t{200}, std::size_t{64 * 1024}, std::size_t{1024 * 1024}}) {
+      const std::string msg = message(size, 7);
+      const std::size_t count = std::max<std::size_t>(1, volume / size);
+      double best_host = 1e9, best_base = 1e9;
+      for (int i = 0; i < rounds; ++i) {
+        best_host = std::min(best_host, run(host, true, dir, msg, count, path));
+        best_base = std::min(best_base, run(dir == Direction::kAppToBrowser ? socat : socat_back,
+                                            false, dir, msg, count, path));
+      }
+      const double bytes = static_cast<double>(count * size);
+      std::printf("  %-16s %8zu B: quorvel-host %8.1f MB/s   socat %8.1f MB/s   ratio %.2f\n",
+                  dir == Direction::kAppToBrowser ? "app -> browser" : "browser -> app", size,
+                  bytes / best_host / 1e6, bytes / best_base / 1e6, best_base / best_host);
+    }
+  }
+
+  const std::string text = message(64 * 1024, 12345);
+  const double seconds = quick ? 0.2 : 1.0;
+  std::size_t sink = 0;
+  double scan = mb_per_s(
+      text.size(), [&] { sink += qv::json::scan_header(text)->id_text->size(); }, seconds);
+  double repair = mb_per_s(
+      text.size(), [&] { sink += qv::host::repair_utf8(text).size(); }, seconds);
+  double validate = mb_per_s(
+      text.size(), [&] { sink += qv::host::valid_utf8_prefix(text); }, seconds);
+  std::printf("valid 64 KiB message:\n");
+  std::printf("  scan_header        %8.0f MB/s\n", scan);
+  std::printf("  repair_utf8        %8.0f MB/s (returns a copy)\n", repair);
+  std::printf("  is_valid_utf8      %8.0f MB/s (the relay's check before repairing)\n", validate);
+  return sink == 0 ? 1 : 0;
+}
