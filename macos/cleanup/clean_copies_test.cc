@@ -287,8 +287,9 @@ std::vector<Case> Cases() {
       {"other identifier", [](BundleSpec& b) { b.identifier = "app.quorvel.other"; }},
       {"unsigned", [](BundleSpec& b) { b.sealed = false; }},
   };
-  for (const auto& [label, change] : bad_self) {
-    add({"running bundle unverified: " + label,
+  for (const auto& bad : bad_self) {
+    const std::function<void(BundleSpec&)> change = bad.second;
+    add({"running bundle unverified: " + bad.first,
          [change](Scene& s) {
            BundleSpec self;
            change(self);
@@ -449,7 +450,9 @@ TEST(CleanCopiesTest, Scenarios) {
     // Nothing else changed, whatever the hooks did outside the scan.
     if (scene.platform.after_signature) continue;
     const auto after = testing::Snapshot(scene.temp.path());
-    for (const auto& [path, record] : before) {
+    for (const auto& item : before) {
+      const std::string& path = item.first;
+      const std::string& record = item.second;
       const bool was_moved = std::any_of(moved.begin(), moved.end(),
                                          [&](const std::string& m) { return Under(path, m); });
       if (was_moved) {

@@ -25,7 +25,7 @@ qv::Status<TrashError> EnsureFolder(const std::string& path) {
   const int error = errno;
   struct stat st {};
   if (error == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return qv::kOk;
-  return qv::Err(TrashError{error == EEXIST ? ENOTDIR : error});
+  return qv::Err<TrashError>{TrashError{error == EEXIST ? ENOTDIR : error}};
 }
 
 // Creates path and every missing folder above it.
@@ -79,7 +79,7 @@ qv::Status<TrashError> WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
     const ssize_t n = ::write(fd, data.data(), data.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return qv::Err(TrashError{n < 0 ? errno : EIO});
+    if (n <= 0) return qv::Err<TrashError>{TrashError{n < 0 ? errno : EIO}};
     data.remove_prefix(static_cast<std::size_t>(n));
   }
   return qv::kOk;
@@ -95,11 +95,12 @@ std::string HomeTrashFolder(const std::string& home) {
 
 qv::Result<std::string, TrashError> MoveToTrashFolder(const std::string& item,
                                                       const std::string& trash_folder) {
-  if (item.empty() || item.front() != '/' || item == "/") return qv::Err(TrashError{EINVAL});
+  if (item.empty() || item.front() != '/' || item == "/")
+    return qv::Err<TrashError>{TrashError{EINVAL}};
   const std::string files = ChildPath(trash_folder, "files");
   const std::string info = ChildPath(trash_folder, "info");
-  if (auto made = EnsureFolders(files); !made) return qv::Err(made.error());
-  if (auto made = EnsureFolders(info); !made) return qv::Err(made.error());
+  if (auto made = EnsureFolders(files); !made) return qv::Err<TrashError>{made.error()};
+  if (auto made = EnsureFolders(info); !made) return qv::Err<TrashError>{made.error()};
 
   const std::string name = LastComponent(item);
   const std::string record =
@@ -111,13 +112,13 @@ qv::Result<std::string, TrashError> MoveToTrashFolder(const std::string& item,
     UniqueFd fd(::open(info_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!fd.valid()) {
       if (errno == EEXIST) continue;
-      return qv::Err(TrashError{errno});
+      return qv::Err<TrashError>{TrashError{errno}};
     }
     const qv::Status<TrashError> written = WriteAll(fd.get(), record);
     fd.Reset();
     if (!written) {
       ::unlink(info_path.c_str());
-      return qv::Err(written.error());
+      return qv::Err<TrashError>{written.error()};
     }
     const std::string target = ChildPath(files, trashed_name);
     // RENAME_NOREPLACE: a plain rename would silently replace an empty folder of the same name.
@@ -126,9 +127,9 @@ qv::Result<std::string, TrashError> MoveToTrashFolder(const std::string& item,
     }
     const int error = errno;
     ::unlink(info_path.c_str());
-    if (error != EEXIST) return qv::Err(TrashError{error});
+    if (error != EEXIST) return qv::Err<TrashError>{TrashError{error}};
   }
-  return qv::Err(TrashError{EEXIST});
+  return qv::Err<TrashError>{TrashError{EEXIST}};
 }
 
 }  // namespace qv::cleanup
