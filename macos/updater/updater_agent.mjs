@@ -1,0 +1,43 @@
+// Child process for the updater's end-to-end tests: loads macos_services once (the updater can
+// be started once per process), runs the calls it reads on stdin (one JSON object per line) and
+// writes every event callback and call outcome to stdout as JSON lines.
+import { createRequire } from 'node:module';
+import { createInterface } from 'node:readline';
+import { Worker } from 'node:worker_threads';
+import path from 'node:path';
+
+const require = createRequire(import.meta.url);
+const modulePath = path.join(process.env.QV_MODULE_DIR, 'macos_services.node');
+const services = require(modulePath);
+
+const write = (message) => process.stdout.write(JSON.stringify(message) + '\n');
+const onEvent = (...args) => write({ event: args });
+
+function startInWorker() {
+  const source = `
+    const { parentPort, workerData } = require('node:worker_threads');
+    const services = require(workerData);
+    try { services.start('http://127.0.0.1:1/feed.xml', () => {}, false); parentPort.postMessage(null); }
+    catch (e) { parentPort.postMessage(e.message); }`;
+  return new Promise((resolve) => {
+    const worker = new Worker(source, { eval: true, workerData: modulePath });
+    worker.once('message', (message) => resolve(message));
+  });
+}
+
+const lines = createInterface({ input: process.stdin });
+lines.on('line', async (line) => {
+  const { call, args = [] } = JSON.parse(line);
+  if (call === 'startInWorker') {
+    write({ call, threw: await startInWorker() });
+    return;
+  }
+  // "$onEvent" stands for the event callback.
+  const actual = args.map((a) => (a === '$onEvent' ? onEvent : a));
+  try {
+    const result = services[call](...actual);
+    write({ call, result: result === undefined ? '<undefined>' : result });
+  } catch (error) {
+    write({ call, threw: error.message, code: error.code ?? null });
+  }
+});
