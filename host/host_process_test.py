@@ -8,7 +8,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "testing"))
-from hostproc import DETACH, WAIT, App, Host, Workspace  # noqa: E402
+from hostproc import DETACH, HOST, WAIT, App, Host, Workspace, frame  # noqa: E402
 
 LIMIT = 1_048_576
 REPLY_TAIL = b',"error":"The message is larger than the browser accepts (1 MB)."}'
@@ -245,6 +245,34 @@ class HostTest(unittest.TestCase):
         # When the browser closes its end, the blocked write fails and the host exits 0.
         h.proc.stdout.close()
         self.assertEqual(h.wait(), 0)
+
+    def test_closed_standard_output_is_replaced_by_dev_null(self):
+        # Were descriptor 1 left closed, the socket would take its number and the browser's
+        # frames would go to the application.
+        import subprocess
+
+        app = self.app()
+        env = dict(os.environ, QV_BROWSER_BRIDGE_SOCKET=self.ws.path)
+        proc = subprocess.Popen([HOST], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, env=env, preexec_fn=lambda: os.close(1))
+        try:
+            app.accept()
+            app.send(b'{"to":"browser"}\n')
+            deadline = time.monotonic() + WAIT
+            while b"connected to Quorvel" not in proc.stderr.peek(1):
+                self.assertLess(time.monotonic(), deadline)
+                time.sleep(0.01)
+            proc.stdin.write(frame(b'{"to":"app"}'))
+            proc.stdin.flush()
+            self.assertEqual(app.line(), b'{"to":"app"}')
+            proc.stdin.close()
+            self.assertEqual(proc.wait(timeout=WAIT), 0)
+            self.assertTrue(app.at_eof())
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            proc.stderr.close()
 
     def test_socket_path_length_limit(self):
         base = os.path.join(self.ws.dir, "")
