@@ -64,6 +64,35 @@ for adapter in "${adapters[@]}"; do
   done
 done
 
+# Faults made by deleting part of one adapter: a callback of a framework protocol, or an
+# operation of a seam, that the adapter no longer provides.
+# adapter | name | sed expression deleting the part
+deletions=(
+  "macos/updater/QuorvelUpdater.mm|a required user-driver callback|/^- (void)showUpdateInFocus {$/,/^}$/d"
+  "macos/updater/framework_apple.mm|an operation of the framework updater|/void checkForUpdatesInBackground() override/d"
+  "macos/cleanup/platform_apple.mm|an operation of the cleanup platform|/std::optional<std::string> ProcessPath(std::int32_t pid) override {/,/^  }$/d"
+)
+for entry in "${deletions[@]}"; do
+  IFS='|' read -r adapter label expression <<<"$entry"
+  runs=$((runs + 1))
+  copy=$work/$(basename "$adapter")
+  sed "$expression" "$root/$adapter" >"$copy"
+  if cmp -s "$root/$adapter" "$copy"; then
+    failures=$((failures + 1))
+    echo "UNEXPECTED: $adapter, without $label: the deletion matched nothing"
+    continue
+  fi
+  output=$(bash "$check" "$copy" 2>&1)
+  status=$?
+  if ((status != 0)) && grep -q "^FAIL .* (mrc)$" <<<"$output" && grep -q "^FAIL .* (arc)$" <<<"$output"; then
+    echo "ok: $adapter, without $label: exit $status, failed without and with ARC"
+  else
+    failures=$((failures + 1))
+    echo "UNEXPECTED: $adapter, without $label: exit $status (want 1 in both modes)"
+    echo "$output" | head -n 20
+  fi
+done
+
 if ((failures)); then
   echo "objc-syntax-selftest: FAILED: $failures of $runs expectations not met"
   exit 1
