@@ -9,9 +9,9 @@ extern "C" {
 #endif
 
 typedef const void* CFTypeRef;
-typedef const struct __CFString* CFStringRef;
-typedef const struct __CFURL* CFURLRef;
-typedef const struct __CFDictionary* CFDictionaryRef;
+typedef const struct QvOffAppleCFString* CFStringRef;
+typedef const struct QvOffAppleCFURL* CFURLRef;
+typedef const struct QvOffAppleCFDictionary* CFDictionaryRef;
 
 void CFRelease(CFTypeRef object);
 

@@ -12,8 +12,8 @@ extern "C" {
 
 typedef int32_t OSStatus;
 typedef uint32_t SecCSFlags;
-typedef const struct __SecCode* SecStaticCodeRef;
-typedef const struct __SecRequirement* SecRequirementRef;
+typedef const struct QvOffAppleSecCode* SecStaticCodeRef;
+typedef const struct QvOffAppleSecRequirement* SecRequirementRef;
 
 enum {
   kSecCSDefaultFlags = 0,
