@@ -66,6 +66,18 @@ std::size_t valid_utf8_prefix(std::string_view bytes) {
       ++p;
       continue;
     }
+    // The common two- and three-byte forms (Latin, Greek, Cyrillic, most of the BMP) without
+    // the general table walk.
+    const unsigned char lead = *p;
+    if (lead >= 0xC2 && lead <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+      p += 2;
+      continue;
+    }
+    if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && end - p >= 3 &&
+        ((p[1] & 0xC0) | ((p[2] & 0xC0) >> 2)) == 0xA0) {
+      p += 3;
+      continue;
+    }
     Step s = step(p, end);
     if (!s.valid) break;
     p += s.length;
