@@ -91,7 +91,7 @@ napi_value Cleanup(napi_env env, napi_callback_info /*info*/) {
   CleanupWork* raw = job.get();
   napi_create_async_work(env, nullptr, name, Execute, Complete, raw, &raw->work);
   if (napi_queue_async_work(env, raw->work) == napi_ok) {
-    job.release();  // the completion callback frees it
+    static_cast<void>(job.release());  // the completion callback frees it
   } else {
     // The job can never complete: settle its promise here rather than leave it pending.
     napi_value value = nullptr;

@@ -136,9 +136,9 @@ std::string LinuxPlatform::HomeFolder() {
 }
 
 std::string BundleOfExecutable(const std::string& executable) {
-  const std::string folder = ParentPath(executable);
+  std::string folder = ParentPath(executable);
   const std::string contents = ParentPath(folder);
-  const std::string bundle = ParentPath(contents);
+  std::string bundle = ParentPath(contents);
   const auto ends_with = [](const std::string& s, std::string_view tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
   };

@@ -69,7 +69,7 @@ bool Exists(const std::string& path) {
 }
 
 std::string MakeBundle(const std::string& folder, const std::string& name, const BundleSpec& spec) {
-  const std::string bundle = folder + "/" + name;
+  std::string bundle = folder + "/" + name;
   MakeFolders(bundle + "/Contents/MacOS");
   plist_t dict = plist_new_dict();
   plist_dict_set_item(dict, "CFBundleIdentifier", plist_new_string(spec.identifier.c_str()));
