@@ -4,20 +4,17 @@
 
 #include <node_api.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <mutex>
-#include <thread>
+
+#include "updater/standin/timer_queue.h"
 
 namespace qv::updater::standin {
 
 class MainLoop {
  public:
   explicit MainLoop(napi_env env);
-  ~MainLoop();
   MainLoop(const MainLoop&) = delete;
   MainLoop& operator=(const MainLoop&) = delete;
 
@@ -28,25 +25,19 @@ class MainLoop {
   void release();
   // JavaScript thread: runs task on the JavaScript thread after the delay, holding the loop.
   void after(uint64_t nanoseconds, std::function<void()> task);
-  // JavaScript thread, at environment teardown: stops the timer and closes the channel.
+  // JavaScript thread, at environment teardown: stops the timers and closes the channel.
   void shutdown();
 
  private:
   static void Run(napi_env env, napi_value, void*, void* data);
-  void timerThread();
 
   napi_env env_;
   napi_threadsafe_function tsfn_ = nullptr;
   int holds_ = 0;
   bool closed_ = false;
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> timers_;
-  bool stopping_ = false;
   std::mutex postMutex_;
   bool channelClosed_ = false;  // under postMutex_: the channel may no longer be called
-  std::thread timer_;
+  TimerQueue timers_;
 };
 
 }  // namespace qv::updater::standin
