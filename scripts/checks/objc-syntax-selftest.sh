@@ -33,9 +33,13 @@ cases=(
 
 failures=0
 runs=0
-for adapter in "${adapters[@]}"; do
+# Every adapter is checked unchanged; the faults are dealt out over the adapters in turn.
+for position in "${!adapters[@]}"; do
+  adapter=${adapters[position]}
   name=$(basename "$adapter")
-  for entry in "${cases[@]}"; do
+  for index in "${!cases[@]}"; do
+    ((index == 0 || (index - 1) % ${#adapters[@]} == position)) || continue
+    entry=${cases[index]}
     IFS='|' read -r label expected code <<<"$entry"
     copy=$work/$name
     cp "$adapter" "$copy"
