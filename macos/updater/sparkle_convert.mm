@@ -14,6 +14,18 @@ namespace {
 using qv::apple::StringFromUtf8;
 using qv::apple::Utf8;
 
+// The seam passes the framework's choices, stages and kinds of check on as plain numbers.
+static_assert(SPUUserUpdateChoiceSkip == static_cast<NSInteger>(kChoiceSkip));
+static_assert(SPUUserUpdateChoiceInstall == static_cast<NSInteger>(kChoiceInstall));
+static_assert(SPUUserUpdateChoiceDismiss == static_cast<NSInteger>(kChoiceDismiss));
+static_assert(SPUUserUpdateStageNotDownloaded == 0 && SPUUserUpdateStageDownloaded == 1 &&
+              SPUUserUpdateStageInstalling == 2);
+static_assert(SPUUpdateCheckUpdates == static_cast<NSInteger>(UpdateCheck::kUpdates));
+static_assert(SPUUpdateCheckUpdatesInBackground ==
+              static_cast<NSInteger>(UpdateCheck::kUpdatesInBackground));
+static_assert(SPUUpdateCheckUpdateInformation ==
+              static_cast<NSInteger>(UpdateCheck::kUpdateInformation));
+
 // Underlying errors followed at most; deeper links are dropped.
 constexpr int kMaxUnderlyingDepth = 64;
 
