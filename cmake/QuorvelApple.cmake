@@ -28,10 +28,18 @@ if(DEFINED QV_SPARKLE_FRAMEWORK AND NOT QV_SPARKLE_FRAMEWORK)
 endif()
 find_library(QV_SPARKLE_FRAMEWORK NAMES Sparkle
   DOC "Sparkle.framework (Sparkle 2) that macos_services links")
-if(NOT QV_SPARKLE_FRAMEWORK)
-  message(FATAL_ERROR "Sparkle.framework not found: configure with "
+get_filename_component(sparkle_name "${QV_SPARKLE_FRAMEWORK}" NAME)
+if(NOT sparkle_name STREQUAL "Sparkle.framework" OR NOT IS_DIRECTORY "${QV_SPARKLE_FRAMEWORK}")
+  message(FATAL_ERROR "Sparkle.framework not found (${QV_SPARKLE_FRAMEWORK}): configure with "
     "-DQV_SPARKLE_FRAMEWORK=/path/to/Sparkle.framework")
 endif()
+# qv_sparkle: compile against Sparkle's headers as system headers (the project's warning flags
+# are for its own code) and link the framework.
+get_filename_component(sparkle_folder "${QV_SPARKLE_FRAMEWORK}" DIRECTORY)
+add_library(qv_sparkle INTERFACE)
+target_compile_options(qv_sparkle INTERFACE "SHELL:-iframework \"${sparkle_folder}\"")
+target_link_options(qv_sparkle INTERFACE "-F${sparkle_folder}")
+target_link_libraries(qv_sparkle INTERFACE "-framework Sparkle")
 set(QV_APPLICATION_FRAMEWORKS_RPATH "@executable_path/../Frameworks" CACHE STRING
   "Where macos_services looks for Sparkle.framework at run time (the application's Frameworks)")
 
@@ -64,7 +72,7 @@ function(qv_apple_configure_services)
     list(APPEND folders ${subfolders})
   endwhile()
   target_link_libraries(macos_services PRIVATE
-    ${QV_SPARKLE_FRAMEWORK} "-framework Foundation" "-framework Security")
+    qv_sparkle "-framework Foundation" "-framework Security")
   set_target_properties(macos_services PROPERTIES
     INSTALL_RPATH ${QV_APPLICATION_FRAMEWORKS_RPATH}
     BUILD_WITH_INSTALL_RPATH ON)

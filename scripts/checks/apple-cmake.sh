@@ -73,6 +73,10 @@ for (const { file, command } of compiles) {
   expect(has(command, '-arch') && /-arch arm64(\s|$)/.test(command), `${path}: built for arm64`);
   expect(minimum(command).join() === wanted, `${path}: oldest macOS ${wanted} (got ${minimum(command)})`);
   if (path.endsWith('.mm')) expect(has(command, '-fobjc-arc'), `${path}: compiled with ARC`);
+  if (/^macos\/updater\/.*\.mm$/.test(path)) {
+    expect(command.includes(`-iframework ${frameworks}`), `${path}: Sparkle's headers as system headers`);
+  }
+  expect(!command.includes(`-F${frameworks}`), `${path}: Sparkle's headers not held to the project's warnings`);
   expect(!/_linux\.cc$|\/standin\/|_testing\.cc$/.test(path), `${path}: no Linux stand-in or test code`);
 }
 for (const adapter of adapters) expect(compiled.has(adapter), `${adapter}: compiled`);
