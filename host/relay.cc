@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include "json/header_scan.h"
 #include "log.h"
@@ -123,9 +122,8 @@ void browser_loop(InputReader& in, BridgeState& state) {
     if (!header) continue;
     // In valid JSON a raw line feed can only be whitespace between tokens; as a space it keeps
     // the message on one line of the socket protocol and leaves its meaning unchanged.
-    for (char* nl = text.data();
-         (nl = static_cast<char*>(std::memchr(nl, '\n', text.data() + text.size() - nl)));) {
-      *nl = ' ';
+    for (auto nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', nl + 1)) {
+      text[nl] = ' ';
     }
     auto locked = state.lock();
     if (header->event == "hello") locked.hello() = text;

@@ -106,6 +106,7 @@ Relay start(const std::vector<std::string>& argv, const std::string& path, bool 
     ::dup2(err[1], 2);
     ::setenv("QV_BROWSER_BRIDGE_SOCKET", path.c_str(), 1);
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     ::execv(args[0], args.data());
@@ -230,8 +231,10 @@ int main(int argc, char** argv) {
   for (std::size_t i = 7; i < sparse_words.size(); i += 8) sparse_words[i] = ' ';
   sparse_words += "\xC3\xA9";
   const std::string sparse = message(64 * 1024, 12345, sparse_words);
-  for (auto& [name, text] : {std::pair{"dense non-ASCII", message(64 * 1024, 12345)},
+  for (const auto& sample : {std::pair{"dense non-ASCII", message(64 * 1024, 12345)},
                              std::pair{"mostly ASCII", sparse}}) {
+    const char* name = sample.first;
+    const std::string& text = sample.second;
     if (!qv::host::is_valid_utf8(text) || !qv::json::scan_header(text)) return 2;
     double scan = mb_per_s(
         text.size(), [&] { sink += qv::json::scan_header(text)->id_text->size(); }, seconds);

@@ -22,6 +22,9 @@ inline std::uint64_t string_stop(std::uint64_t w) {
   return (zero_q | zero_s | control) & kHighs;
 }
 
+inline unsigned char closer(bool object) {
+  return object ? '}' : ']';
+}
 inline bool is_ws(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
@@ -207,7 +210,7 @@ bool Scanner::run() {
       stack_.push_back(object ? kObject : kArray);
       ++p_;
       skip_ws();
-      if (p_ < end_ && *p_ == (object ? '}' : ']')) {
+      if (p_ < end_ && *p_ == closer(object)) {
         ++p_;
         stack_.pop_back();
       } else {
@@ -255,7 +258,7 @@ bool Scanner::run() {
         if (object && !member_key(which)) return false;
         break;
       }
-      if (*p_ != (object ? '}' : ']')) return false;
+      if (*p_ != closer(object)) return false;
       ++p_;
       stack_.pop_back();
     }
