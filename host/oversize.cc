@@ -1,36 +1,48 @@
 #include "oversize.h"
 
-#include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "json/header_scan.h"
 
 namespace qv::host {
 
+namespace {
+
+// The shortest digits that read back as `value`, and the decimal exponent of the first one.
+// (Floating-point to_chars is missing from the C++ library of older macOS releases.)
+void shortest_digits(double value, std::string& digits, int& exponent) {
+  char buf[40];
+  for (int precision = 1; precision <= 17; ++precision) {
+    std::snprintf(buf, sizeof buf, "%.*e", precision - 1, value);
+    if (precision == 17 || std::strtod(buf, nullptr) == value) break;
+  }
+  // buf is "[-]d.ddde±xx" or "[-]de±xx".
+  const char* e = std::strchr(buf, 'e');
+  digits.clear();
+  for (const char* p = buf; p < e; ++p) {
+    if (*p >= '0' && *p <= '9') digits.push_back(*p);
+  }
+  exponent = std::atoi(e + 1);
+}
+
+}  // namespace
+
 std::string render_id(double value, std::string_view text) {
   if (!std::isfinite(value)) return "null";
   if (value == 0) return "0";
   if (std::trunc(value) == value && std::fabs(value) < 1e21) {
-    // Shortest round-trip digits, then zeros up to the units digit. (Fixed notation from
-    // to_chars would print the double's exact value instead, e.g. ...770624 for ...77e4.)
-    char buf[32];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
-    if (ec == std::errc()) {
-      std::string_view sci(buf, static_cast<std::size_t>(end - buf));
-      std::size_t e = sci.find('e');
-      int exponent = 0;
-      std::from_chars(sci.data() + e + 1 + (sci[e + 1] == '+'), sci.data() + sci.size(), exponent);
-      std::string out;
-      for (char c : sci.substr(0, e)) {
-        if (c != '.') out.push_back(c);
-      }
-      const std::size_t digits = out.size() - (value < 0);
-      // A whole number never needs digits after the units digit, so the padding is never
-      // negative; the guard only keeps a surprise from turning into a wrong id.
-      if (exponent >= 0 && static_cast<std::size_t>(exponent) + 1 >= digits) {
-        out.append(static_cast<std::size_t>(exponent) + 1 - digits, '0');
-        return out;
-      }
+    // Shortest round-trip digits, then zeros up to the units digit: 1e20 has one digit and
+    // twenty zeros. A whole number never has digits after its units digit, so no fraction
+    // can appear; the check only keeps a surprise from turning into a wrong id.
+    std::string digits;
+    int exponent = 0;
+    shortest_digits(value, digits, exponent);
+    if (exponent >= 0 && static_cast<std::size_t>(exponent) + 1 >= digits.size()) {
+      digits.append(static_cast<std::size_t>(exponent) + 1 - digits.size(), '0');
+      return (value < 0 ? "-" : "") + digits;
     }
   }
   return std::string(text);
