@@ -27,7 +27,7 @@ inline constexpr char kSparseArrayText[] = "Sparse arrays use complete messages"
 struct CaptureContext {
   napi_env env;
   napi_value plain_prototype;
-  const OwnKeys& keys;
+  OwnKeys::Functions keys;
 };
 
 // Captures `value`, standing at `depth` (the root at 0). Any failure ends the whole walk; no

@@ -1,6 +1,8 @@
 #include "delta_output.h"
 
+#include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qv::chat {
@@ -16,10 +18,9 @@ NapiResult<napi_value> utf16(napi_env env, std::u16string_view text, const char*
 }
 
 // Ordinary assignment of a named property on a fresh object.
-NapiStatus assign(napi_env env, napi_value object, const char* name, napi_value value) {
-  napi_value key = nullptr;
-  QV_NAPI_CALL(napi_create_string_utf8(env, name, NAPI_AUTO_LENGTH, &key), "create a name");
-  QV_NAPI_CALL(napi_set_property(env, object, key, value), std::string("set property ") + name);
+NapiStatus assign(napi_env env, napi_value object, napi_value name, napi_value value,
+                  const char* what) {
+  QV_NAPI_CALL(napi_set_property(env, object, name, value), std::string("set property ") + what);
   return kOk;
 }
 
@@ -73,33 +74,38 @@ NapiResult<napi_value> path_array(napi_env env, const Path& path) {
   return array;
 }
 
-NapiResult<napi_value> edit_object(napi_env env, const Edit& edit) {
+NapiResult<napi_value> edit_object(napi_env env, const DeltaNames::Names& names, const Edit& edit) {
   napi_value object = nullptr;
   QV_NAPI_CALL(napi_create_object(env, &object), "create an edit");
   auto path = path_array(env, edit.path);
   if (!path) return path;
-  if (auto set = assign(env, object, "path", *path); !set) return Err(std::move(set.error()));
-
-  const char* op = edit.kind == EditKind::Set      ? "set"
-                   : edit.kind == EditKind::Remove ? "remove"
-                                                   : "append";
-  napi_value op_value = nullptr;
-  QV_NAPI_CALL(napi_create_string_utf8(env, op, NAPI_AUTO_LENGTH, &op_value), "create an op");
-  if (auto set = assign(env, object, "op", op_value); !set) return Err(std::move(set.error()));
+  if (auto set = assign(env, object, names.path, *path, "path"); !set) {
+    return Err(std::move(set.error()));
+  }
+  napi_value op = edit.kind == EditKind::Set      ? names.set
+                  : edit.kind == EditKind::Remove ? names.remove
+                                                  : names.append;
+  if (auto set = assign(env, object, names.op, op, "op"); !set) return Err(std::move(set.error()));
 
   if (edit.kind == EditKind::Set) {
     auto value = to_js_value(env, *edit.value);
     if (!value) return value;
-    if (auto set = assign(env, object, "value", *value); !set) return Err(std::move(set.error()));
+    if (auto set = assign(env, object, names.value, *value, "value"); !set) {
+      return Err(std::move(set.error()));
+    }
   } else if (edit.kind == EditKind::Append) {
     napi_value offset = nullptr;
     // Offsets are old string lengths, which the capture budget keeps far below 2^32.
     QV_NAPI_CALL(napi_create_uint32(env, static_cast<std::uint32_t>(edit.offset), &offset),
                  "create an offset");
-    if (auto set = assign(env, object, "offset", offset); !set) return Err(std::move(set.error()));
+    if (auto set = assign(env, object, names.offset, offset, "offset"); !set) {
+      return Err(std::move(set.error()));
+    }
     auto text = utf16(env, edit.text, "create appended text");
     if (!text) return text;
-    if (auto set = assign(env, object, "text", *text); !set) return Err(std::move(set.error()));
+    if (auto set = assign(env, object, names.text, *text, "text"); !set) {
+      return Err(std::move(set.error()));
+    }
   }
   return object;
 }
@@ -131,7 +137,49 @@ NapiResult<napi_value> to_js_value(napi_env env, const MessageValue& value) {
   return Err(codec_error("Unknown captured value"));
 }
 
-NapiResult<napi_value> build_delta(napi_env env, const EditList& edits, double base_seq) {
+namespace {
+constexpr std::array<const char*, DeltaNames::kCount> kNameTexts = {
+    "baseSeq", "edits", "path", "op", "value", "offset", "text", "set", "remove", "append",
+};
+}  // namespace
+
+std::unique_ptr<DeltaNames> DeltaNames::create(napi_env env) {
+  napi_value array = nullptr;
+  napi_ref ref = nullptr;
+  if (napi_create_array_with_length(env, kCount, &array) != napi_ok) return nullptr;
+  for (std::size_t i = 0; i < kCount; ++i) {
+    napi_value name = nullptr;
+    if (napi_create_string_utf8(env, kNameTexts[i], NAPI_AUTO_LENGTH, &name) != napi_ok ||
+        napi_set_element(env, array, static_cast<std::uint32_t>(i), name) != napi_ok) {
+      return nullptr;
+    }
+  }
+  if (napi_create_reference(env, array, 1, &ref) != napi_ok) return nullptr;
+  return std::unique_ptr<DeltaNames>(new DeltaNames(env, ref));
+}
+
+DeltaNames::~DeltaNames() {
+  napi_delete_reference(env_, names_);
+}
+
+NapiResult<DeltaNames::Names> DeltaNames::resolve(napi_env env) const {
+  napi_value array = nullptr;
+  QV_NAPI_CALL(napi_get_reference_value(env, names_, &array), "read the property names");
+  Names names{};
+  napi_value* slots[kCount] = {&names.base_seq, &names.edits,  &names.path, &names.op,
+                               &names.value,    &names.offset, &names.text, &names.set,
+                               &names.remove,   &names.append};
+  for (std::size_t i = 0; i < kCount; ++i) {
+    QV_NAPI_CALL(napi_get_element(env, array, static_cast<std::uint32_t>(i), slots[i]),
+                 "read the property names");
+  }
+  return names;
+}
+
+NapiResult<napi_value> build_delta(napi_env env, const EditList& edits, double base_seq,
+                                   const DeltaNames& delta_names) {
+  auto names = delta_names.resolve(env);
+  if (!names) return Err(std::move(names.error()));
   napi_value delta = nullptr;
   QV_NAPI_CALL(napi_create_object(env, &delta), "create the delta");
   napi_value seq = nullptr;
@@ -141,17 +189,21 @@ NapiResult<napi_value> build_delta(napi_env env, const EditList& edits, double b
   } else {
     QV_NAPI_CALL(napi_create_double(env, base_seq, &seq), "create baseSeq");
   }
-  if (auto set = assign(env, delta, "baseSeq", seq); !set) return Err(std::move(set.error()));
+  if (auto set = assign(env, delta, names->base_seq, seq, "baseSeq"); !set) {
+    return Err(std::move(set.error()));
+  }
 
   napi_value list = nullptr;
   QV_NAPI_CALL(napi_create_array_with_length(env, edits.size(), &list), "create the edit list");
   for (std::size_t i = 0; i < edits.size(); ++i) {
-    auto edit = edit_object(env, edits[i]);
+    auto edit = edit_object(env, *names, edits[i]);
     if (!edit) return edit;
     QV_NAPI_CALL(napi_set_element(env, list, static_cast<std::uint32_t>(i), *edit),
                  "set edit " + std::to_string(i));
   }
-  if (auto set = assign(env, delta, "edits", list); !set) return Err(std::move(set.error()));
+  if (auto set = assign(env, delta, names->edits, list, "edits"); !set) {
+    return Err(std::move(set.error()));
+  }
   return delta;
 }
 

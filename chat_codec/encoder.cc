@@ -103,6 +103,20 @@ bool valid_sequence(double q) {
   return std::isfinite(q) && q >= 0 && q <= kMaxSequence && std::trunc(q) == q;
 }
 
+NapiResult<MessageValue> capture(napi_env env, const ModuleData& data, napi_value message) {
+  if (data.script) return data.script->capture(env, message);
+
+  napi_value probe = nullptr;
+  napi_value plain_prototype = nullptr;
+  QV_NAPI_CALL(napi_create_object(env, &probe), "create an object");
+  QV_NAPI_CALL(napi_get_prototype(env, probe, &plain_prototype), "read Object.prototype");
+  auto keys = data.keys->resolve(env);
+  if (!keys) return Err(std::move(keys.error()));
+
+  CaptureBudget budget;
+  return capture_value(CaptureContext{env, plain_prototype, *keys}, message, 0, budget);
+}
+
 // Everything after argument conversion; the state is claimed by the caller.
 NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, napi_value message,
                                   bool force_complete) {
@@ -112,14 +126,7 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
     return Err(codec_error(kInvalidSequenceText));
   }
 
-  napi_value probe = nullptr;
-  napi_value plain_prototype = nullptr;
-  QV_NAPI_CALL(napi_create_object(env, &probe), "create an object");
-  QV_NAPI_CALL(napi_get_prototype(env, probe, &plain_prototype), "read Object.prototype");
-
-  CaptureBudget budget;
-  auto captured =
-      capture_value(CaptureContext{env, plain_prototype, *call.data->keys}, message, 0, budget);
+  auto captured = capture(env, *call.data, message);
   if (!captured) {
     state.checkpoint.reset();
     return Err(std::move(captured.error()));
@@ -138,7 +145,9 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
     QV_NAPI_CALL(napi_get_null(env, &result), "create null");
   } else {
     // Built before the state changes: on failure the old checkpoint stays.
-    auto delta = build_delta(env, *edits, state.message_seq);
+    auto delta = call.data->builder
+                     ? call.data->builder->build(env, *edits, state.message_seq)
+                     : build_delta(env, *edits, state.message_seq, *call.data->names);
     if (!delta) return delta;
     result = *delta;
   }

@@ -7,9 +7,12 @@
 #include <memory>
 #include <optional>
 
+#include "delta_output.h"
 #include "message_value.h"
 #include "napi_error.h"
 #include "own_keys.h"
+#include "script_capture.h"
+#include "script_delta.h"
 
 namespace qv::chat {
 
@@ -29,6 +32,11 @@ struct EncoderState {
 // Per-environment data shared by every instance of the class.
 struct ModuleData {
   std::unique_ptr<OwnKeys> keys;
+  // The fast capture route; null when unavailable, and then the Node-API walk is used.
+  std::unique_ptr<ScriptCapture> script;
+  std::unique_ptr<DeltaNames> names;
+  // The fast route for delta objects; null when unavailable, and then build_delta is used.
+  std::unique_ptr<ScriptDelta> builder;
 };
 
 // Defines the class on `exports`; `data` must outlive the environment's instances.

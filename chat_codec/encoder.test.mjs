@@ -276,3 +276,41 @@ test('a failure while building the delta keeps the previous checkpoint', () => {
   assert.equal(caught, marker);
   assertCheckpoint(e, 1, { a: 'x' });
 });
+
+test('a delta built while another delta is being built stays intact', () => {
+  const outer = holding(1, { a: 'x', list: [1] });
+  const inner = holding(1, { b: 1 });
+  const innerDeltas = [];
+  let nested = false;
+  Object.defineProperty(Object.prototype, 'op', {
+    configurable: true,
+    set(value) {
+      Object.defineProperty(this, 'op', { value, writable: true, enumerable: true,
+        configurable: true });
+      if (nested) return;
+      nested = true;
+      try {
+        innerDeltas.push(inner.update(innerDeltas.length + 2, { b: innerDeltas.length + 2 },
+          false));
+      } finally {
+        nested = false;
+      }
+    },
+  });
+  let delta;
+  try {
+    delta = outer.update(2, { a: 'xyz', list: [1, { deep: ['v'] }], c: null }, false);
+  } finally {
+    delete Object.prototype.op;
+  }
+  assert.deepEqual(delta, {
+    baseSeq: 1,
+    edits: [
+      { path: ['a'], op: 'append', offset: 1, text: 'yz' },
+      { path: ['list', 1], op: 'set', value: { deep: ['v'] } },
+      { path: ['c'], op: 'set', value: null },
+    ],
+  });
+  assert.equal(innerDeltas.length, 3);
+  assert.deepEqual(innerDeltas.map((d) => d.edits[0].value), [2, 3, 4]);
+});

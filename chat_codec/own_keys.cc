@@ -74,34 +74,39 @@ OwnKeys::~OwnKeys() {
   if (count_ != nullptr) napi_delete_reference(env_, count_);
 }
 
-NapiResult<napi_value> OwnKeys::call(napi_env env, napi_ref function, napi_value object) const {
-  napi_value fn = nullptr;
-  napi_value undefined = nullptr;
-  napi_value result = nullptr;
-  QV_NAPI_CALL(napi_get_reference_value(env, function, &fn), "read the key helper");
-  QV_NAPI_CALL(napi_get_undefined(env, &undefined), "read undefined");
-  QV_NAPI_CALL(napi_call_function(env, undefined, fn, 1, &object, &result), "list object keys");
-  return result;
+NapiResult<OwnKeys::Functions> OwnKeys::resolve(napi_env env) const {
+  Functions fns;
+  QV_NAPI_CALL(napi_get_undefined(env, &fns.receiver), "read undefined");
+  if (list_ != nullptr) {
+    QV_NAPI_CALL(napi_get_reference_value(env, list_, &fns.list), "read the key helper");
+    QV_NAPI_CALL(napi_get_reference_value(env, count_, &fns.count), "read the key helper");
+  }
+  return fns;
 }
 
-NapiResult<napi_value> OwnKeys::list(napi_env env, napi_value object) const {
-  if (list_ != nullptr) return call(env, list_, object);
+NapiResult<napi_value> OwnKeys::list(napi_env env, const Functions& fns, napi_value object) {
   napi_value keys = nullptr;
+  if (fns.list != nullptr) {
+    QV_NAPI_CALL(napi_call_function(env, fns.receiver, fns.list, 1, &object, &keys),
+                 "list object keys");
+    return keys;
+  }
   QV_NAPI_CALL(napi_get_all_property_names(env, object, napi_key_own_only, napi_key_enumerable,
                                            napi_key_numbers_to_strings, &keys),
                "list object keys");
   return keys;
 }
 
-NapiResult<std::uint32_t> OwnKeys::count(napi_env env, napi_value object) const {
-  if (count_ != nullptr) {
-    auto called = call(env, count_, object);
-    if (!called) return Err(std::move(called.error()));
-    double n = 0;
-    QV_NAPI_CALL(napi_get_value_double(env, *called, &n), "count object keys");
-    return static_cast<std::uint32_t>(n);
+NapiResult<std::uint32_t> OwnKeys::count(napi_env env, const Functions& fns, napi_value object) {
+  if (fns.count != nullptr) {
+    napi_value result = nullptr;
+    QV_NAPI_CALL(napi_call_function(env, fns.receiver, fns.count, 1, &object, &result),
+                 "count object keys");
+    std::uint32_t n = 0;
+    QV_NAPI_CALL(napi_get_value_uint32(env, result, &n), "count object keys");
+    return n;
   }
-  auto keys = list(env, object);
+  auto keys = list(env, fns, object);
   if (!keys) return Err(std::move(keys.error()));
   std::uint32_t n = 0;
   QV_NAPI_CALL(napi_get_array_length(env, *keys, &n), "count object keys");

@@ -21,14 +21,21 @@ class OwnKeys {
   OwnKeys(const OwnKeys&) = delete;
   OwnKeys& operator=(const OwnKeys&) = delete;
 
+  // The helpers as values of the current call; resolved once per capture, not per object.
+  struct Functions {
+    napi_value list = nullptr;  // null when falling back
+    napi_value count = nullptr;
+    napi_value receiver = nullptr;
+  };
+  NapiResult<Functions> resolve(napi_env env) const;
+
   // An array of the keys (strings, then symbols).
-  NapiResult<napi_value> list(napi_env env, napi_value object) const;
+  static NapiResult<napi_value> list(napi_env env, const Functions& fns, napi_value object);
   // How many keys `list` would return, without building the array's strings in native code.
-  NapiResult<std::uint32_t> count(napi_env env, napi_value object) const;
+  static NapiResult<std::uint32_t> count(napi_env env, const Functions& fns, napi_value object);
 
  private:
   OwnKeys(napi_env env, napi_ref list, napi_ref count) : env_(env), list_(list), count_(count) {}
-  NapiResult<napi_value> call(napi_env env, napi_ref function, napi_value object) const;
 
   napi_env env_;
   napi_ref list_;   // null when falling back

@@ -1,0 +1,247 @@
+#include "script_delta.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace qv::chat {
+namespace {
+
+// Layout of the numbers: the edit count, then per edit its kind (0 set, 1 remove, 2 append), the
+// path length and the segments (a key as [0, length], an index as [1, index]), then for a set
+// the value (Undefined [0]; Null [1]; Boolean [2, b]; Number [3, x]; String [4, length];
+// Array [5, n, element...]; Object [6, n, (key length, value)...]) and for an append
+// [offset, length]. Every key and text goes to the string in the same order.
+constexpr char kBuilderSource[] = R"js((function () {
+  'use strict';
+  const ArrayConstructor = Array;
+  const defineProperty = Object.defineProperty;
+  const slice = Function.prototype.call.bind(String.prototype.slice);
+
+  return function build(ops, text, baseSeq) {
+    let p = 0;
+    let t = 0;
+    // One descriptor, refilled for every member: entries are defined, not assigned.
+    const member = { value: undefined, writable: true, enumerable: true, configurable: true };
+
+    function string(n) {
+      const s = slice(text, t, t + n);
+      t += n;
+      return s;
+    }
+
+    function value() {
+      switch (ops[p++]) {
+        case 0: return undefined;
+        case 1: return null;
+        case 2: return ops[p++] !== 0;
+        case 3: return ops[p++];
+        case 4: return string(ops[p++]);
+        case 5: {
+          const n = ops[p++];
+          const a = new ArrayConstructor(n);
+          for (let i = 0; i < n; i++) a[i] = value();
+          return a;
+        }
+        default: {
+          const n = ops[p++];
+          const o = {};
+          for (let i = 0; i < n; i++) {
+            const key = string(ops[p++]);
+            member.value = value();
+            defineProperty(o, key, member);
+          }
+          member.value = undefined;
+          return o;
+        }
+      }
+    }
+
+    const delta = {};
+    delta.baseSeq = baseSeq;
+    const count = ops[p++];
+    const edits = new ArrayConstructor(count);
+    for (let i = 0; i < count; i++) {
+      const edit = {};
+      const kind = ops[p++];
+      const length = ops[p++];
+      const path = new ArrayConstructor(length);
+      for (let j = 0; j < length; j++) {
+        path[j] = ops[p++] === 0 ? string(ops[p++]) : ops[p++];
+      }
+      edit.path = path;
+      if (kind === 0) {
+        edit.op = 'set';
+        edit.value = value();
+      } else if (kind === 1) {
+        edit.op = 'remove';
+      } else {
+        edit.op = 'append';
+        edit.offset = ops[p++];
+        edit.text = string(ops[p++]);
+      }
+      edits[i] = edit;
+    }
+    delta.edits = edits;
+    return delta;
+  };
+}))js";
+
+class Encoder {
+ public:
+  void number(double x) { ops.push_back(x); }
+  void text_of(std::u16string_view s) {
+    ops.push_back(static_cast<double>(s.size()));
+    text.append(s);
+  }
+  void value(const MessageValue& v) {
+    number(static_cast<double>(v.kind()));
+    switch (v.kind()) {
+      case Kind::Undefined:
+      case Kind::Null:
+        break;
+      case Kind::Boolean:
+        number(v.as_boolean() ? 1 : 0);
+        break;
+      case Kind::Number:
+        number(v.as_number());
+        break;
+      case Kind::String:
+        text_of(v.as_string());
+        break;
+      case Kind::Array:
+        number(static_cast<double>(v.as_array().size()));
+        for (const auto& element : v.as_array()) value(element);
+        break;
+      case Kind::Object:
+        number(static_cast<double>(v.as_object().size()));
+        for (const auto& entry : v.as_object()) {
+          text_of(entry.key);
+          value(entry.value);
+        }
+        break;
+    }
+  }
+  void edit(const Edit& e) {
+    number(e.kind == EditKind::Set ? 0 : e.kind == EditKind::Remove ? 1 : 2);
+    number(static_cast<double>(e.path.size()));
+    for (const auto& segment : e.path) {
+      if (segment.is_key()) {
+        number(0);
+        text_of(segment.key());
+      } else {
+        number(1);
+        number(segment.index());
+      }
+    }
+    if (e.kind == EditKind::Set) {
+      value(*e.value);
+    } else if (e.kind == EditKind::Append) {
+      number(static_cast<double>(e.offset));
+      text_of(e.text);
+    }
+  }
+
+  std::vector<double> ops;
+  U16String text;
+};
+
+}  // namespace
+
+std::unique_ptr<ScriptDelta> ScriptDelta::create(napi_env env) {
+  napi_value source = nullptr;
+  napi_value factory = nullptr;
+  napi_value undefined = nullptr;
+  napi_value builder = nullptr;
+  napi_valuetype type = napi_undefined;
+  napi_ref ref = nullptr;
+  if (napi_create_string_utf8(env, kBuilderSource, sizeof(kBuilderSource) - 1, &source) !=
+          napi_ok ||
+      napi_run_script(env, source, &factory) != napi_ok ||
+      napi_get_undefined(env, &undefined) != napi_ok ||
+      napi_call_function(env, undefined, factory, 0, nullptr, &builder) != napi_ok ||
+      napi_typeof(env, builder, &type) != napi_ok || type != napi_function ||
+      napi_create_reference(env, builder, 1, &ref) != napi_ok) {
+    bool pending = false;
+    napi_value ignored = nullptr;
+    if (napi_is_exception_pending(env, &pending) == napi_ok && pending) {
+      napi_get_and_clear_last_exception(env, &ignored);
+    }
+    return nullptr;
+  }
+  return std::unique_ptr<ScriptDelta>(new ScriptDelta(env, ref));
+}
+
+ScriptDelta::~ScriptDelta() {
+  napi_delete_reference(env_, builder_);
+  if (buffer_ != nullptr) napi_delete_reference(env_, buffer_);
+}
+
+NapiResult<napi_value> ScriptDelta::numbers(napi_env env, const std::vector<double>& ops) const {
+  napi_value array = nullptr;
+  void* data = nullptr;
+  std::size_t length = 0;
+  if (buffer_busy_) {
+    // A setter run by an outer build started this one: the kept buffer is still being read.
+    napi_value buffer = nullptr;
+    QV_NAPI_CALL(napi_create_arraybuffer(env, ops.size() * sizeof(double), &data, &buffer),
+                 "create the delta buffer");
+    QV_NAPI_CALL(napi_create_typedarray(env, napi_float64_array, ops.size(), buffer, 0, &array),
+                 "create the delta buffer");
+    if (!ops.empty()) std::memcpy(data, ops.data(), ops.size() * sizeof(double));
+    return array;
+  }
+  if (buffer_ != nullptr) {
+    QV_NAPI_CALL(napi_get_reference_value(env, buffer_, &array), "read the delta buffer");
+    napi_typedarray_type type = napi_float64_array;
+    QV_NAPI_CALL(napi_get_typedarray_info(env, array, &type, &length, &data, nullptr, nullptr),
+                 "read the delta buffer");
+  }
+  if (buffer_ == nullptr || length < ops.size()) {
+    // Grown by doubling and kept: allocating an ArrayBuffer costs more than the rest of a small
+    // delta. The builder reads only the numbers of this delta and keeps no reference.
+    std::size_t capacity = std::max<std::size_t>(1024, length);
+    while (capacity < ops.size()) capacity *= 2;
+    napi_value buffer = nullptr;
+    QV_NAPI_CALL(napi_create_arraybuffer(env, capacity * sizeof(double), &data, &buffer),
+                 "create the delta buffer");
+    QV_NAPI_CALL(napi_create_typedarray(env, napi_float64_array, capacity, buffer, 0, &array),
+                 "create the delta buffer");
+    napi_ref ref = nullptr;
+    QV_NAPI_CALL(napi_create_reference(env, array, 1, &ref), "keep the delta buffer");
+    if (buffer_ != nullptr) napi_delete_reference(env, buffer_);
+    buffer_ = ref;
+  }
+  std::memcpy(data, ops.data(), ops.size() * sizeof(double));
+  return array;
+}
+
+NapiResult<napi_value> ScriptDelta::build(napi_env env, const EditList& edits,
+                                          double base_seq) const {
+  Encoder encoder;
+  encoder.number(static_cast<double>(edits.size()));
+  for (const auto& e : edits) encoder.edit(e);
+
+  napi_value args[3] = {nullptr, nullptr, nullptr};
+  auto ops = numbers(env, encoder.ops);
+  if (!ops) return Err(std::move(ops.error()));
+  args[0] = *ops;
+  QV_NAPI_CALL(napi_create_string_utf16(env, encoder.text.data(), encoder.text.size(), &args[1]),
+               "create the delta text");
+  QV_NAPI_CALL(napi_create_double(env, base_seq, &args[2]), "create baseSeq");
+
+  napi_value builder = nullptr;
+  napi_value undefined = nullptr;
+  napi_value delta = nullptr;
+  QV_NAPI_CALL(napi_get_reference_value(env, builder_, &builder), "read the delta builder");
+  QV_NAPI_CALL(napi_get_undefined(env, &undefined), "read undefined");
+  const bool outer = !buffer_busy_;
+  buffer_busy_ = true;
+  napi_status status = napi_call_function(env, undefined, builder, 3, args, &delta);
+  if (outer) buffer_busy_ = false;
+  QV_NAPI_CALL(status, "build the delta");
+  return delta;
+}
+
+}  // namespace qv::chat
