@@ -268,9 +268,9 @@ qv::Result<Appcast, std::string> ParseAppcast(std::string_view xml, const std::s
   XmlDoc doc(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), feedURL.c_str(), nullptr,
                            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
              &xmlFreeDoc);
-  if (!doc) return qv::Err(std::string("the feed is not well-formed XML"));
+  if (!doc) return qv::Err{std::string("the feed is not well-formed XML")};
   const xmlNode* rss = xmlDocGetRootElement(doc.get());
-  if (!rss || !Named(rss, "rss")) return qv::Err(std::string("the feed is not an RSS document"));
+  if (!rss || !Named(rss, "rss")) return qv::Err{std::string("the feed is not an RSS document")};
   Appcast appcast;
   for (const xmlNode* channel = rss->children; channel != nullptr; channel = channel->next) {
     if (!Named(channel, "channel")) continue;

@@ -52,11 +52,11 @@ bool FetchableURL(std::string_view url) {
 
 qv::Status<FetchFailure> Fetch(const std::string& url, const std::atomic<bool>& cancelled,
                                const FetchHandlers& handlers) {
-  if (!FetchableURL(url)) return qv::Err(FetchFailure::kRefused);
+  if (!FetchableURL(url)) return qv::Err{FetchFailure::kRefused};
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
-  if (!curl) return qv::Err(FetchFailure::kFailed);
+  if (!curl) return qv::Err{FetchFailure::kFailed};
   Transfer t{&cancelled, &handlers, curl.get()};
   CURL* c = curl.get();
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -75,8 +75,8 @@ qv::Status<FetchFailure> Fetch(const std::string& url, const std::atomic<bool>& 
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &OnProgress);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
   const CURLcode rc = curl_easy_perform(c);
-  if (cancelled.load()) return qv::Err(FetchFailure::kCancelled);
-  if (rc != CURLE_OK) return qv::Err(FetchFailure::kFailed);
+  if (cancelled.load()) return qv::Err{FetchFailure::kCancelled};
+  if (rc != CURLE_OK) return qv::Err{FetchFailure::kFailed};
   return qv::kOk;
 }
 

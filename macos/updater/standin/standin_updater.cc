@@ -54,7 +54,7 @@ void StandInUpdater::Teardown(void* self) {
 
 qv::Status<FrameworkError> StandInUpdater::startUpdater() {
   if (!client_.feedURLStringForUpdater() && !platform::ConfiguredFeedURL()) {
-    return qv::Err(MakeError(kInvalidFeedURLError, "No feed URL is configured."));
+    return qv::Err{MakeError(kInvalidFeedURLError, "No feed URL is configured.")};
   }
   return qv::kOk;
 }
