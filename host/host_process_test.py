@@ -194,6 +194,22 @@ class HostTest(unittest.TestCase):
         self.assertEqual(app.line(), b'{"id":3}')
         self.assertEqual(h.stderr().count(b"[quorvel-host] connected to Quorvel\n"), 3)
 
+    def test_failed_send_ends_the_connection(self):
+        import socket
+
+        h, app = self.connected()
+        # The application stops reading but keeps its connection open: only the host's own
+        # shutdown after the failed send can end this connection.
+        app.conn.shutdown(socket.SHUT_RD)
+        h.send(b'{"id":1}')
+        self.assertEqual(h.next_frame(), DETACH)
+        self.assertTrue(app.at_eof())
+        app.accept()
+        h.wait_for_connections(2)
+        h.send(b'{"id":2}')
+        self.assertEqual(app.line(), b'{"id":2}')
+        h.no_frame_within(0.2)
+
     def test_unterminated_last_line_is_dropped(self):
         h, app = self.connected()
         app.send(b'{"id":1}\n{"id":2}')
