@@ -48,36 +48,42 @@ std::size_t valid_utf8_prefix(std::string_view bytes) {
   const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* p = begin;
   const auto* end = begin + bytes.size();
-  while (p < end) {
+  while (end - p >= 8) {
     // Messages are mostly ASCII: test a word at a time and jump straight to the first byte
     // with its high bit set.
-    if (end - p >= 8) {
-      std::uint64_t w;
-      std::memcpy(&w, p, 8);
-      const std::uint64_t high = w & 0x8080808080808080ULL;
-      if (high == 0) {
-        p += 8;
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    const std::uint64_t high = w & 0x8080808080808080ULL;
+    if (high == 0) {
+      p += 8;
+      continue;
+    }
+    p += (std::endian::native == std::endian::little ? std::countr_zero(high)
+                                                     : std::countl_zero(high)) /
+         8;
+    if (end - p >= 4) {
+      // The common two- and three-byte forms checked on the bytes in reading order:
+      // 110xxxxx 10xxxxxx with a lead of at least C2, or 1110xxxx 10xxxxxx 10xxxxxx that is
+      // neither overlong (E0 with a second byte below A0) nor a surrogate (ED above 9F).
+      const std::uint32_t b0 = p[0], b1 = p[1], b2 = p[2];
+      if ((b0 & 0xE0) == 0xC0 && (b1 & 0xC0) == 0x80 && b0 >= 0xC2) {
+        p += 2;
         continue;
       }
-      p += (std::endian::native == std::endian::little ? std::countr_zero(high)
-                                                       : std::countl_zero(high)) /
-           8;
-    } else if (*p < 0x80) {
-      ++p;
-      continue;
+      if ((b0 & 0xF0) == 0xE0 && (b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80) {
+        const std::uint32_t t = (b0 & 0x0F) | (b1 & 0x20) << 8;
+        if (t != 0 && t != (0x2000 | 0x0D)) {
+          p += 3;
+          continue;
+        }
+        break;
+      }
     }
-    // The common two- and three-byte forms (Latin, Greek, Cyrillic, most of the BMP) without
-    // the general table walk.
-    const unsigned char lead = *p;
-    if (lead >= 0xC2 && lead <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
-      p += 2;
-      continue;
-    }
-    if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && end - p >= 3 &&
-        ((p[1] & 0xC0) | ((p[2] & 0xC0) >> 2)) == 0xA0) {
-      p += 3;
-      continue;
-    }
+    Step s = step(p, end);
+    if (!s.valid) break;
+    p += s.length;
+  }
+  while (p < end) {
     Step s = step(p, end);
     if (!s.valid) break;
     p += s.length;
