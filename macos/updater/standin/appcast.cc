@@ -5,6 +5,7 @@
 #include <uriparser/Uri.h>
 
 #include <cctype>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -264,6 +265,9 @@ int CompareVersions(std::string_view a, std::string_view b) {
 
 qv::Result<Appcast, std::string> ParseAppcast(std::string_view xml, const std::string& feedURL,
                                               const std::string& hostVersion) {
+  if (xml.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
+    return qv::Err{std::string("the feed is too large")};
+  }
   // No network access and no entity substitution while parsing a downloaded document.
   XmlDoc doc(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), feedURL.c_str(), nullptr,
                            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),

@@ -29,7 +29,7 @@ size_t OnData(char* data, size_t size, size_t count, void* user) {
       t->handlers->expectedLength(static_cast<uint64_t>(length));
     }
   }
-  if (t->handlers->data) t->handlers->data(std::string_view(data, size * count));
+  if (t->handlers->data && !t->handlers->data(std::string_view(data, size * count))) return 0;
   return size * count;
 }
 

@@ -14,8 +14,8 @@ namespace qv::updater::standin {
 struct FetchHandlers {
   // The body's length, when the response announces it.
   std::function<void(uint64_t)> expectedLength;
-  // One chunk of the body as it arrives.
-  std::function<void(std::string_view)> data;
+  // One chunk of the body as it arrives; answering false ends the transfer as failed.
+  std::function<bool(std::string_view)> data;
 };
 
 enum class FetchFailure { kRefused, kCancelled, kFailed };

@@ -87,12 +87,14 @@ struct Received {
   std::vector<uint64_t> lengths;
   std::string body;
   size_t chunks = 0;
+  size_t limit = SIZE_MAX;
   FetchHandlers handlers() {
     FetchHandlers h;
     h.expectedLength = [this](uint64_t n) { lengths.push_back(n); };
     h.data = [this](std::string_view d) {
       body.append(d);
       ++chunks;
+      return body.size() <= limit;
     };
     return h;
   }
@@ -142,6 +144,14 @@ TEST(StandInFetch, ReadsFromALoopbackPeer) {
     EXPECT_EQ(got.lengths, c.lengths) << c.name;
     EXPECT_EQ(got.body, c.body) << c.name;
   }
+  // The reader can end a transfer that grows too large.
+  Peer peer("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n", {a, b}, false);
+  Received got;
+  got.limit = 500;
+  const std::atomic<bool> cancelled{false};
+  const qv::Status<FetchFailure> status = Fetch(peer.url("/big"), cancelled, got.handlers());
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error(), FetchFailure::kFailed);
 }
 
 TEST(StandInFetch, CancelsFromAnotherThread) {
@@ -152,6 +162,7 @@ TEST(StandInFetch, CancelsFromAnotherThread) {
   FetchHandlers handlers;
   handlers.data = [&](std::string_view) {
     if (!signalled.exchange(true)) firstChunk.set_value();
+    return true;
   };
   auto fetch = std::async(std::launch::async,
                           [&] { return Fetch(peer.url("/stall"), cancelled, handlers); });

@@ -19,6 +19,8 @@ FrameworkError MakeError(int64_t code, std::string description) {
   return error;
 }
 
+constexpr size_t kMaxFeedBytes = 16 * 1024 * 1024;
+
 std::optional<std::string> Property(const AppcastItem& item, const std::string& key) {
   const auto it = item.propertiesDictionary.find(key);
   if (it == item.propertiesDictionary.end()) return std::nullopt;
@@ -126,7 +128,10 @@ void StandInUpdater::loadFeed() {
   job_ = startJob([this, generation, url = feedURL_](Job& job) {
     auto body = std::make_shared<std::string>();
     FetchHandlers handlers;
-    handlers.data = [&](std::string_view chunk) { body->append(chunk); };
+    handlers.data = [&](std::string_view chunk) {
+      body->append(chunk);
+      return body->size() <= kMaxFeedBytes;  // a feed is small; anything larger is refused
+    };
     const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers);
     const bool ok = status.ok();
     loop_.post([this, generation, ok, body] {
@@ -245,6 +250,7 @@ void StandInUpdater::download() {
         downloaded_ += n;
         client_.showDownloadDidReceiveDataOfLength(n);
       });
+      return true;
     };
     const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers);
     loop_.post([this, live, ok = status.ok()] {
