@@ -18,17 +18,17 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # name | modes expected to fail (none, mrc, arc, both) | code appended to the adapter (\\n: a
-# line break)
+# line break) | diagnostic the failing modes must print
 cases=(
-  "unchanged|none|"
-  "syntax error|both|int QvInjectedFault( {"
-  "wrong argument type to a Foundation method|both|void QvInjectedFault(NSFileManager* m) { [m trashItemAtURL:@\"x\" resultingItemURL:nullptr error:nullptr]; }"
-  "message to an undeclared method|both|void QvInjectedFault(NSBundle* b) { [b quorvelNoSuchMethod]; }"
-  "wrong argument type to a Sparkle method|both|#import <Sparkle/Sparkle.h>\\nvoid QvInjectedFault(SPUUpdater* u) { [u startUpdater:42]; }"
-  "wrong argument type to a Security call|both|#import <Security/Security.h>\\nvoid QvInjectedFault() { SecStaticCodeCheckValidity(nullptr, kSecCSStrictValidate, \"requirement\"); }"
-  "wrong argument type to a libproc call|both|#include <libproc.h>\\nvoid QvInjectedFault() { proc_pidpath(\"1\", nullptr, 0); }"
-  "explicit release under ARC|arc|void QvInjectedFault(NSObject* o) { [o release]; }"
-  "weak reference without ARC|mrc|void QvInjectedFault(id o) { __weak id w = o; (void)w; }"
+  "unchanged|none||"
+  "syntax error|both|int QvInjectedFault( {|expected"
+  "wrong argument type to a Foundation method|both|void QvInjectedFault(NSFileManager* m) { [m trashItemAtURL:@\"x\" resultingItemURL:nullptr error:nullptr]; }|cannot initialize a parameter of type 'NSURL *' with an rvalue of type 'NSString *'"
+  "message to an undeclared method|both|void QvInjectedFault(NSBundle* b) { [b quorvelNoSuchMethod]; }|quorvelNoSuchMethod'"
+  "wrong argument type to a Sparkle method|both|#import <Sparkle/Sparkle.h>\\nvoid QvInjectedFault(SPUUpdater* u) { [u startUpdater:42]; }|with an rvalue of type 'int'"
+  "wrong argument type to a Security call|both|#import <Security/Security.h>\\nvoid QvInjectedFault() { SecStaticCodeCheckValidity(nullptr, kSecCSStrictValidate, \"requirement\"); }|no matching function for call to 'SecStaticCodeCheckValidity'"
+  "wrong argument type to a libproc call|both|#include <libproc.h>\\nvoid QvInjectedFault() { proc_pidpath(\"1\", nullptr, 0); }|no matching function for call to 'proc_pidpath'"
+  "explicit release under ARC|arc|void QvInjectedFault(NSObject* o) { [o release]; }|ARC forbids explicit message send of 'release'"
+  "weak reference without ARC|mrc|void QvInjectedFault(id o) { __weak id w = o; (void)w; }|cannot create __weak reference in file using manual reference counting"
 )
 
 failures=0
@@ -40,7 +40,7 @@ for position in "${!adapters[@]}"; do
   for index in "${!cases[@]}"; do
     ((index == 0 || (index - 1) % ${#adapters[@]} == position)) || continue
     entry=${cases[index]}
-    IFS='|' read -r label expected code <<<"$entry"
+    IFS='|' read -r label expected code diagnostic <<<"$entry"
     copy=$work/$name
     cp "$adapter" "$copy"
     [[ -n $code ]] && printf '\n%b\n' "$code" >>"$copy"
@@ -57,10 +57,12 @@ for position in "${!adapters[@]}"; do
       both) want_status=1 want_mrc=yes want_arc=yes ;;
     esac
     runs=$((runs + 1))
-    if ((status != want_status)) || [[ $mrc != "$want_mrc" || $arc != "$want_arc" ]]; then
+    if ((status != want_status)) || [[ $mrc != "$want_mrc" || $arc != "$want_arc" ]] ||
+      { [[ -n $diagnostic ]] && ! grep -qF -- "$diagnostic" <<<"$output"; }; then
       failures=$((failures + 1))
       echo "UNEXPECTED: ${adapter#"$root"/}, $label: exit $status (want $want_status)," \
-        "failed without ARC: $mrc (want $want_mrc), with ARC: $arc (want $want_arc)"
+        "failed without ARC: $mrc (want $want_mrc), with ARC: $arc (want $want_arc)," \
+        "diagnostic: ${diagnostic:-none wanted}"
       echo "$output" | head -n 20
     else
       echo "ok: ${adapter#"$root"/}, $label: exit $status, failed without ARC: $mrc, with ARC: $arc"
@@ -68,31 +70,35 @@ for position in "${!adapters[@]}"; do
   done
 done
 
-# Faults made by deleting part of one adapter: a callback of a framework protocol, or an
-# operation of a seam, that the adapter no longer provides.
-# adapter | name | sed expression deleting the part
-deletions=(
-  "macos/updater/QuorvelUpdater.mm|a required user-driver callback|/^- (void)showUpdateInFocus {$/,/^}$/d"
-  "macos/updater/framework_apple.mm|an operation of the framework updater|/void checkForUpdatesInBackground() override/d"
-  "macos/cleanup/platform_apple.mm|an operation of the cleanup platform|/std::optional<std::string> ProcessPath(std::int32_t pid) override {/,/^  }$/d"
+# Faults made by editing one adapter: a callback of a framework protocol, or an operation of a
+# seam, that the adapter no longer provides, or provides under a misspelt name. The check must
+# fail in both modes, for that reason.
+# adapter | what it then lacks | sed expression making the fault | diagnostic the check must print
+edits=(
+  "macos/updater/QuorvelUpdater.mm|a required user-driver callback|/^- (void)showUpdateInFocus {$/,/^}$/d|method 'showUpdateInFocus' in protocol 'SPUUserDriver' not implemented"
+  "macos/updater/QuorvelUpdater.mm|the delegate callback that vets archives|/^- (BOOL)updater:(SPUUpdater\*)updater$/{N;/shouldProceedWithUpdate/{:a;N;/\n}$/!ba;d}}|method 'updater:shouldProceedWithUpdate:updateCheck:error:' in protocol 'QuorvelUpdaterDelegateCallbacks' not implemented"
+  "macos/updater/QuorvelUpdater.mm|a correctly spelt delegate callback|s/didFindValidUpdate:(SUAppcastItem\*)item {/didFindValidUpdates:(SUAppcastItem*)item {/|method 'updater:didFindValidUpdate:' in protocol 'QuorvelUpdaterDelegateCallbacks' not implemented"
+  "macos/updater/framework_apple.mm|an operation of the framework updater|/void checkForUpdatesInBackground() override/d|allocating an object of abstract class type"
+  "macos/cleanup/platform_apple.mm|an operation of the cleanup platform|/std::optional<std::string> ProcessPath(std::int32_t pid) override {/,/^  }$/d|allocating an object of abstract class type"
 )
-for entry in "${deletions[@]}"; do
-  IFS='|' read -r adapter label expression <<<"$entry"
+for entry in "${edits[@]}"; do
+  IFS='|' read -r adapter label expression diagnostic <<<"$entry"
   runs=$((runs + 1))
   copy=$work/$(basename "$adapter")
   sed "$expression" "$root/$adapter" >"$copy"
   if cmp -s "$root/$adapter" "$copy"; then
     failures=$((failures + 1))
-    echo "UNEXPECTED: $adapter, without $label: the deletion matched nothing"
+    echo "UNEXPECTED: $adapter, without $label: the edit changed nothing"
     continue
   fi
   output=$(bash "$check" "$copy" 2>&1)
   status=$?
-  if ((status != 0)) && grep -q "^FAIL .* (mrc)$" <<<"$output" && grep -q "^FAIL .* (arc)$" <<<"$output"; then
-    echo "ok: $adapter, without $label: exit $status, failed without and with ARC"
+  if ((status != 0)) && grep -q "^FAIL .* (mrc)$" <<<"$output" &&
+    grep -q "^FAIL .* (arc)$" <<<"$output" && grep -qF "$diagnostic" <<<"$output"; then
+    echo "ok: $adapter, without $label: exit $status, failed without and with ARC: $diagnostic"
   else
     failures=$((failures + 1))
-    echo "UNEXPECTED: $adapter, without $label: exit $status (want 1 in both modes)"
+    echo "UNEXPECTED: $adapter, without $label: exit $status (want 1 in both modes, with: $diagnostic)"
     echo "$output" | head -n 20
   fi
 done
