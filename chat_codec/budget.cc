@@ -9,7 +9,7 @@ Status<BudgetExceeded> charge_budget(CaptureBudget& budget, std::uint64_t amount
   budget.nodes += 1;
   budget.bytes = amount > kMax - budget.bytes ? kMax : budget.bytes + amount;
   if (budget.nodes > MAX_CAPTURE_NODES || budget.bytes > MAX_CAPTURE_BYTES) {
-    return Err(BudgetExceeded{});
+    return Err{BudgetExceeded{}};
   }
   return kOk;
 }

@@ -10,7 +10,7 @@ namespace {
 constexpr std::size_t kShortString = 64;
 
 NapiStatus charge(CaptureBudget& budget, std::uint64_t amount) {
-  if (!charge_budget(budget, amount)) return Err(codec_error(kBudgetText));
+  if (!charge_budget(budget, amount)) return Err{codec_error(kBudgetText)};
   return kOk;
 }
 
@@ -24,14 +24,14 @@ NapiResult<U16String> read_string(napi_env env, napi_value value, CaptureBudget&
                step);
   if (copied + 1 < buffer.size()) {
     if (auto charged = charge(budget, 2 * static_cast<std::uint64_t>(copied)); !charged) {
-      return Err(std::move(charged.error()));
+      return Err{std::move(charged.error())};
     }
     return U16String(buffer.data(), copied);
   }
   std::size_t length = 0;
   QV_NAPI_CALL(napi_get_value_string_utf16(env, value, nullptr, 0, &length), step);
   if (auto charged = charge(budget, 2 * static_cast<std::uint64_t>(length)); !charged) {
-    return Err(std::move(charged.error()));
+    return Err{std::move(charged.error())};
   }
   U16String text(length, u'\0');
   // The string's own storage has room for the terminator the call writes.
@@ -56,15 +56,15 @@ NapiResult<MessageValue> capture_object(const CaptureContext& context, napi_valu
                                         std::uint32_t depth, CaptureBudget& budget) {
   napi_env env = context.env;
   auto plain = is_plain(context, object);
-  if (!plain) return Err(std::move(plain.error()));
-  if (!*plain) return Err(codec_error(kNonPlainText));
+  if (!plain) return Err{std::move(plain.error())};
+  if (!*plain) return Err{codec_error(kNonPlainText)};
 
   auto listed = OwnKeys::list(env, context.keys, object);
-  if (!listed) return Err(std::move(listed.error()));
+  if (!listed) return Err{std::move(listed.error())};
   napi_value keys = *listed;
   std::uint32_t count = 0;
   QV_NAPI_CALL(napi_get_array_length(env, keys, &count), "count object keys");
-  if (count > MAX_OBJECT_KEYS) return Err(codec_error(kObjectBudgetText));
+  if (count > MAX_OBJECT_KEYS) return Err{codec_error(kObjectBudgetText)};
 
   ObjectValue entries;
   entries.reserve(count);
@@ -74,12 +74,12 @@ NapiResult<MessageValue> capture_object(const CaptureContext& context, napi_valu
     auto text = read_string(env, key, budget, "read an object key");
     if (!text) {
       if (text.error().status == napi_string_expected) continue;  // a symbol key: left out
-      return Err(std::move(text.error()));
+      return Err{std::move(text.error())};
     }
     napi_value member = nullptr;
     QV_NAPI_CALL(napi_get_property(env, object, key, &member), "read an object member");
     auto captured = capture_value(context, member, depth + 1, budget);
-    if (!captured) return Err(std::move(captured.error()));
+    if (!captured) return Err{std::move(captured.error())};
     entries.push_back(ObjectEntry{std::move(*text), std::move(*captured)});
   }
   return MessageValue::object(std::move(entries));
@@ -90,22 +90,22 @@ NapiResult<MessageValue> capture_array(const CaptureContext& context, napi_value
   napi_env env = context.env;
   std::uint32_t length = 0;
   QV_NAPI_CALL(napi_get_array_length(env, array, &length), "read an array's length");
-  if (length > MAX_ARRAY_LENGTH) return Err(codec_error(kArrayBudgetText));
+  if (length > MAX_ARRAY_LENGTH) return Err{codec_error(kArrayBudgetText)};
 
   auto keys = OwnKeys::count(env, context.keys, array);
-  if (!keys) return Err(std::move(keys.error()));
-  if (*keys != length) return Err(codec_error(kNonstandardArrayText));
+  if (!keys) return Err{std::move(keys.error())};
+  if (*keys != length) return Err{codec_error(kNonstandardArrayText)};
 
   ArrayValue elements;
   elements.reserve(length);
   for (std::uint32_t i = 0; i < length; ++i) {
     bool present = false;
     QV_NAPI_CALL(napi_has_element(env, array, i, &present), "check an array element");
-    if (!present) return Err(codec_error(kSparseArrayText));
+    if (!present) return Err{codec_error(kSparseArrayText)};
     napi_value element = nullptr;
     QV_NAPI_CALL(napi_get_element(env, array, i, &element), "read an array element");
     auto captured = capture_value(context, element, depth + 1, budget);
-    if (!captured) return Err(std::move(captured.error()));
+    if (!captured) return Err{std::move(captured.error())};
     elements.push_back(std::move(*captured));
   }
   return MessageValue::array(std::move(elements));
@@ -116,8 +116,8 @@ NapiResult<MessageValue> capture_array(const CaptureContext& context, napi_value
 NapiResult<MessageValue> capture_value(const CaptureContext& context, napi_value value,
                                        std::uint32_t depth, CaptureBudget& budget) {
   napi_env env = context.env;
-  if (depth > MAX_CAPTURE_DEPTH) return Err(codec_error(kNestingText));
-  if (auto charged = charge(budget, NODE_BYTES); !charged) return Err(std::move(charged.error()));
+  if (depth > MAX_CAPTURE_DEPTH) return Err{codec_error(kNestingText)};
+  if (auto charged = charge(budget, NODE_BYTES); !charged) return Err{std::move(charged.error())};
 
   napi_valuetype type = napi_undefined;
   QV_NAPI_CALL(napi_typeof(env, value, &type), "read a value's type");
@@ -138,7 +138,7 @@ NapiResult<MessageValue> capture_value(const CaptureContext& context, napi_value
     }
     case napi_string: {
       auto text = read_string(env, value, budget, "read a string");
-      if (!text) return Err(std::move(text.error()));
+      if (!text) return Err{std::move(text.error())};
       return MessageValue::string(std::move(*text));
     }
     case napi_object: {
@@ -153,7 +153,7 @@ NapiResult<MessageValue> capture_value(const CaptureContext& context, napi_value
     case napi_bigint:
       break;
   }
-  return Err(codec_error(kUnsupportedText));
+  return Err{codec_error(kUnsupportedText)};
 }
 
 }  // namespace qv::chat

@@ -80,18 +80,18 @@ NapiResult<napi_value> edit_object(napi_env env, const DeltaNames::Names& names,
   auto path = path_array(env, edit.path);
   if (!path) return path;
   if (auto set = assign(env, object, names.path, *path, "path"); !set) {
-    return Err(std::move(set.error()));
+    return Err{std::move(set.error())};
   }
   napi_value op = edit.kind == EditKind::Set      ? names.set
                   : edit.kind == EditKind::Remove ? names.remove
                                                   : names.append;
-  if (auto set = assign(env, object, names.op, op, "op"); !set) return Err(std::move(set.error()));
+  if (auto set = assign(env, object, names.op, op, "op"); !set) return Err{std::move(set.error())};
 
   if (edit.kind == EditKind::Set) {
     auto value = to_js_value(env, *edit.value);
     if (!value) return value;
     if (auto set = assign(env, object, names.value, *value, "value"); !set) {
-      return Err(std::move(set.error()));
+      return Err{std::move(set.error())};
     }
   } else if (edit.kind == EditKind::Append) {
     napi_value offset = nullptr;
@@ -99,12 +99,12 @@ NapiResult<napi_value> edit_object(napi_env env, const DeltaNames::Names& names,
     QV_NAPI_CALL(napi_create_uint32(env, static_cast<std::uint32_t>(edit.offset), &offset),
                  "create an offset");
     if (auto set = assign(env, object, names.offset, offset, "offset"); !set) {
-      return Err(std::move(set.error()));
+      return Err{std::move(set.error())};
     }
     auto text = utf16(env, edit.text, "create appended text");
     if (!text) return text;
     if (auto set = assign(env, object, names.text, *text, "text"); !set) {
-      return Err(std::move(set.error()));
+      return Err{std::move(set.error())};
     }
   }
   return object;
@@ -134,7 +134,7 @@ NapiResult<napi_value> to_js_value(napi_env env, const MessageValue& value) {
     case Kind::Object:
       return object_value(env, value.as_object());
   }
-  return Err(codec_error("Unknown captured value"));
+  return Err{codec_error("Unknown captured value")};
 }
 
 namespace {
@@ -179,7 +179,7 @@ NapiResult<DeltaNames::Names> DeltaNames::resolve(napi_env env) const {
 NapiResult<napi_value> build_delta(napi_env env, const EditList& edits, double base_seq,
                                    const DeltaNames& delta_names) {
   auto names = delta_names.resolve(env);
-  if (!names) return Err(std::move(names.error()));
+  if (!names) return Err{std::move(names.error())};
   napi_value delta = nullptr;
   QV_NAPI_CALL(napi_create_object(env, &delta), "create the delta");
   napi_value seq = nullptr;
@@ -190,7 +190,7 @@ NapiResult<napi_value> build_delta(napi_env env, const EditList& edits, double b
     QV_NAPI_CALL(napi_create_double(env, base_seq, &seq), "create baseSeq");
   }
   if (auto set = assign(env, delta, names->base_seq, seq, "baseSeq"); !set) {
-    return Err(std::move(set.error()));
+    return Err{std::move(set.error())};
   }
 
   napi_value list = nullptr;
@@ -202,7 +202,7 @@ NapiResult<napi_value> build_delta(napi_env env, const EditList& edits, double b
                  "set edit " + std::to_string(i));
   }
   if (auto set = assign(env, delta, names->edits, list, "edits"); !set) {
-    return Err(std::move(set.error()));
+    return Err{std::move(set.error())};
   }
   return delta;
 }

@@ -111,7 +111,7 @@ Status<GiveUp> diff_object(const ObjectValue& old_o, const ObjectValue& new_o, W
 }  // namespace
 
 Status<GiveUp> push_edit(const WorkingPath& path, const EditPayload& payload, EditList& edits) {
-  if (path.steps.size() > MAX_PATH_LENGTH || edits.size() >= MAX_EDITS) return Err(GiveUp{});
+  if (path.steps.size() > MAX_PATH_LENGTH || edits.size() >= MAX_EDITS) return Err{GiveUp{}};
   Edit edit;
   edit.kind = payload.kind;
   edit.value = payload.value;
@@ -131,7 +131,7 @@ Status<GiveUp> push_edit(const WorkingPath& path, const EditPayload& payload, Ed
 
 Status<GiveUp> diff_value(const MessageValue& old_value, const MessageValue& new_value,
                           WorkingPath& path, EditList& edits) {
-  if (path.steps.size() > MAX_PATH_LENGTH) return Err(GiveUp{});
+  if (path.steps.size() > MAX_PATH_LENGTH) return Err{GiveUp{}};
   if (old_value.kind() != new_value.kind()) return push_set(path, new_value, edits);
   switch (new_value.kind()) {
     case Kind::Undefined:
@@ -156,7 +156,7 @@ Status<GiveUp> diff_value(const MessageValue& old_value, const MessageValue& new
 Result<EditList, GiveUp> compute_edits(const MessageValue& old_root, const MessageValue& new_root) {
   WorkingPath path;
   EditList edits;
-  if (!diff_value(old_root, new_root, path, edits)) return Err(GiveUp{});
+  if (!diff_value(old_root, new_root, path, edits)) return Err{GiveUp{}};
   return edits;
 }
 

@@ -68,10 +68,10 @@ NapiResult<CallInfo> enter(napi_env env, napi_callback_info info) {
   call.data = static_cast<ModuleData*>(data);
   void* state = nullptr;
   if (napi_unwrap(env, call.self, &state) != napi_ok || state == nullptr) {
-    return Err(NapiError{napi_invalid_arg, "Receiver is not a NativeMessageEncoder"});
+    return Err{NapiError{napi_invalid_arg, "Receiver is not a NativeMessageEncoder"}};
   }
   call.state = static_cast<EncoderState*>(state);
-  if (call.state->in_use) return Err(NapiError{napi_invalid_arg, kBorrowedText});
+  if (call.state->in_use) return Err{NapiError{napi_invalid_arg, kBorrowedText}};
   return call;
 }
 
@@ -79,8 +79,8 @@ NapiResult<double> number_argument(napi_env env, napi_value value, const char* n
   napi_valuetype type = napi_undefined;
   QV_NAPI_CALL(napi_typeof(env, value, &type), "read an argument's type");
   if (type != napi_number) {
-    return Err(NapiError{napi_number_expected, std::string("Expected a number for ") + name +
-                                                   ", received " + type_name(type)});
+    return Err{NapiError{napi_number_expected, std::string("Expected a number for ") + name +
+                                                   ", received " + type_name(type)}};
   }
   double result = 0;
   QV_NAPI_CALL(napi_get_value_double(env, value, &result), "read a number argument");
@@ -91,8 +91,8 @@ NapiResult<bool> boolean_argument(napi_env env, napi_value value, const char* na
   napi_valuetype type = napi_undefined;
   QV_NAPI_CALL(napi_typeof(env, value, &type), "read an argument's type");
   if (type != napi_boolean) {
-    return Err(NapiError{napi_boolean_expected, std::string("Expected a boolean for ") + name +
-                                                    ", received " + type_name(type)});
+    return Err{NapiError{napi_boolean_expected, std::string("Expected a boolean for ") + name +
+                                                    ", received " + type_name(type)}};
   }
   bool result = false;
   QV_NAPI_CALL(napi_get_value_bool(env, value, &result), "read a boolean argument");
@@ -111,7 +111,7 @@ NapiResult<MessageValue> capture(napi_env env, const ModuleData& data, napi_valu
   QV_NAPI_CALL(napi_create_object(env, &probe), "create an object");
   QV_NAPI_CALL(napi_get_prototype(env, probe, &plain_prototype), "read Object.prototype");
   auto keys = data.keys->resolve(env);
-  if (!keys) return Err(std::move(keys.error()));
+  if (!keys) return Err{std::move(keys.error())};
 
   CaptureBudget budget;
   return capture_value(CaptureContext{env, plain_prototype, *keys}, message, 0, budget);
@@ -123,13 +123,13 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
   EncoderState& state = *call.state;
   if (!valid_sequence(q)) {
     state.checkpoint.reset();
-    return Err(codec_error(kInvalidSequenceText));
+    return Err{codec_error(kInvalidSequenceText)};
   }
 
   auto captured = capture(env, *call.data, message);
   if (!captured) {
     state.checkpoint.reset();
-    return Err(std::move(captured.error()));
+    return Err{std::move(captured.error())};
   }
 
   napi_value result = nullptr;

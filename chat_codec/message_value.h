@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -29,13 +30,13 @@ struct MessageValue {
 
   Kind kind() const { return static_cast<Kind>(payload.index()); }
 
-  static MessageValue undefined() { return {UndefinedValue{}}; }
-  static MessageValue null() { return {NullValue{}}; }
-  static MessageValue boolean(bool b) { return {b}; }
-  static MessageValue number(double d) { return {d}; }
-  static MessageValue string(U16String s) { return {std::move(s)}; }
-  static MessageValue array(ArrayValue elements) { return {std::move(elements)}; }
-  static MessageValue object(ObjectValue entries) { return {std::move(entries)}; }
+  static MessageValue undefined();
+  static MessageValue null();
+  static MessageValue boolean(bool b);
+  static MessageValue number(double d);
+  static MessageValue string(U16String s);
+  static MessageValue array(ArrayValue elements);
+  static MessageValue object(ObjectValue entries);
 
   bool as_boolean() const { return std::get<bool>(payload); }
   double as_number() const { return std::get<double>(payload); }
@@ -50,5 +51,28 @@ struct ObjectEntry {
   U16String key;
   MessageValue value;
 };
+
+// Defined once ObjectEntry is complete: building the variant needs every alternative complete.
+inline MessageValue MessageValue::undefined() {
+  return {UndefinedValue{}};
+}
+inline MessageValue MessageValue::null() {
+  return {NullValue{}};
+}
+inline MessageValue MessageValue::boolean(bool b) {
+  return {b};
+}
+inline MessageValue MessageValue::number(double d) {
+  return {d};
+}
+inline MessageValue MessageValue::string(U16String s) {
+  return {std::move(s)};
+}
+inline MessageValue MessageValue::array(ArrayValue elements) {
+  return {std::move(elements)};
+}
+inline MessageValue MessageValue::object(ObjectValue entries) {
+  return {std::move(entries)};
+}
 
 }  // namespace qv::chat

@@ -33,10 +33,10 @@ NapiError call_error(napi_status status, std::string_view step);
 // (a getter, a proxy trap) threw, that exception is what the caller sees, unmasked.
 void throw_error(napi_env env, const NapiError& error);
 
-// Checks a Node-API call: `if (auto s = check(napi_x(...), "step"); !s) return Err(...)`.
+// Checks a Node-API call: `if (auto s = check(napi_x(...), "step"); !s) return Err{...}`.
 inline NapiStatus check(napi_status status, std::string_view step) {
   if (status == napi_ok) return kOk;
-  return Err(call_error(status, step));
+  return Err{call_error(status, step)};
 }
 
 }  // namespace qv::chat
@@ -45,5 +45,5 @@ inline NapiStatus check(napi_status status, std::string_view step) {
 #define QV_NAPI_CALL(call, step)                                          \
   do {                                                                    \
     if (napi_status qv_napi_status_ = (call); qv_napi_status_ != napi_ok) \
-      return ::qv::Err(::qv::chat::call_error(qv_napi_status_, (step)));  \
+      return ::qv::Err{::qv::chat::call_error(qv_napi_status_, (step))};  \
   } while (false)

@@ -107,7 +107,7 @@ NapiResult<std::uint32_t> OwnKeys::count(napi_env env, const Functions& fns, nap
     return n;
   }
   auto keys = list(env, fns, object);
-  if (!keys) return Err(std::move(keys.error()));
+  if (!keys) return Err{std::move(keys.error())};
   std::uint32_t n = 0;
   QV_NAPI_CALL(napi_get_array_length(env, *keys, &n), "count object keys");
   return n;

@@ -324,8 +324,8 @@ NapiResult<MessageValue> ScriptCapture::capture(napi_env env, napi_value message
   if (type == napi_number) {
     std::uint32_t code = 0;
     QV_NAPI_CALL(napi_get_value_uint32(env, result, &code), "read the capture");
-    if (code == 0 || code >= kRefusals.size()) return Err(codec_error("Capture failed"));
-    return Err(codec_error(kRefusals[code]));
+    if (code == 0 || code >= kRefusals.size()) return Err{codec_error("Capture failed")};
+    return Err{codec_error(kRefusals[code])};
   }
 
   napi_value ops_value = nullptr;
@@ -345,14 +345,14 @@ NapiResult<MessageValue> ScriptCapture::capture(napi_env env, napi_value message
   std::uint32_t count = 0;
   QV_NAPI_CALL(napi_get_value_uint32(env, count_value, &count), "read the capture");
   if (array_type != napi_float64_array || count > length) {
-    return Err(codec_error("Capture failed"));
+    return Err{codec_error("Capture failed")};
   }
   auto text = read_text(env, text_value);
-  if (!text) return Err(std::move(text.error()));
+  if (!text) return Err{std::move(text.error())};
 
   Decoder decoder(env, static_cast<const double*>(data), count, *text, long_strings);
   MessageValue root;
-  if (!decoder.decode(root, 0) || !decoder.finished()) return Err(codec_error("Capture failed"));
+  if (!decoder.decode(root, 0) || !decoder.finished()) return Err{codec_error("Capture failed")};
   return root;
 }
 

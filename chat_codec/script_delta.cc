@@ -225,7 +225,7 @@ NapiResult<napi_value> ScriptDelta::build(napi_env env, const EditList& edits,
 
   napi_value args[3] = {nullptr, nullptr, nullptr};
   auto ops = numbers(env, encoder.ops);
-  if (!ops) return Err(std::move(ops.error()));
+  if (!ops) return Err{std::move(ops.error())};
   args[0] = *ops;
   QV_NAPI_CALL(napi_create_string_utf16(env, encoder.text.data(), encoder.text.size(), &args[1]),
                "create the delta text");
