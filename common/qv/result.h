@@ -9,6 +9,9 @@ namespace qv {
 
 template <class E>
 struct Err {
+  // A constructor rather than an aggregate, so that Err(x) also works where parenthesised
+  // aggregate initialisation is not available (clang 14).
+  explicit Err(E v) : value(std::move(v)) {}
   E value;
 };
 template <class E>

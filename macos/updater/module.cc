@@ -17,10 +17,12 @@ napi_value Init(napi_env env, napi_value exports) {
 extern "C" {
 
 __attribute__((visibility("default"))) napi_value napi_register_module_v1(napi_env env,
-                                                                         napi_value exports) {
+                                                                          napi_value exports) {
   return Init(env, exports);
 }
 
-__attribute__((visibility("default"))) int32_t node_api_module_get_api_version_v1() { return 8; }
+__attribute__((visibility("default"))) int32_t node_api_module_get_api_version_v1() {
+  return 8;
+}
 
 }  // extern "C"
