@@ -21,7 +21,11 @@ const archive = Buffer.alloc(1000, 0x5a);
 const stalled = new Set();
 let feedText = '';
 const server = http.createServer(async (req, res) => {
-  if (req.url === '/feed.xml') {
+  if (req.url === '/stalled-feed.xml') {
+    res.writeHead(200, { 'content-type': 'application/rss+xml' });
+    res.write('<?xml version="1.0"?>');
+    stalled.add(res);
+  } else if (req.url === '/feed.xml') {
     res.writeHead(200, { 'content-type': 'application/rss+xml' });
     res.end(feedText);
   } else if (req.url.startsWith('/releases/') && req.url.endsWith('.zip')) {
@@ -264,6 +268,24 @@ test('archives that fail the rule refuse every update of the feed', async (t) =>
     }
     await agent.finish();
   }
+});
+
+test('cancel stops a running check, and the next check starts afresh', async () => {
+  feedText = feed(item({ version: '2.0' }));
+  const agent = new Agent();
+  await agent.call('start', `${origin}/stalled-feed.xml`, '$onEvent', false);
+  await agent.call('check');
+  await agent.untilEvent((e) => e.type === 'checking', 'checking');
+  await sleep(100);
+  await agent.call('cancel');
+  await sleep(300);
+  // A cancelled check ends its session without an outcome of its own; a new check can start.
+  assert.deepEqual(types(agent.events), ['checking']);
+  await agent.call('check');
+  await agent.until((a) => a.events.length >= 2, 'the second check');
+  assert.deepEqual(types(agent.events), ['checking', 'checking']);
+  await agent.call('cancel');
+  await agent.finish();
 });
 
 test('cancel stops a running download', async () => {
