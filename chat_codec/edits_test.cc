@@ -2,6 +2,8 @@
 // replays the edits on the old tree.
 #include "edits.h"
 
+#include "edit_replay_testing.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -14,6 +16,9 @@
 
 namespace qv::chat {
 namespace {
+
+using testing_support::apply;
+using testing_support::same;
 
 // ---- building trees ----
 MessageValue U() {
@@ -109,99 +114,6 @@ std::vector<std::string> render(const EditList& edits) {
   std::vector<std::string> out;
   for (const auto& e : edits) out.push_back(render(e));
   return out;
-}
-
-// ---- the independent applier and equality (key order ignored, -0/NaN/undefined distinct) ----
-bool same(const MessageValue& a, const MessageValue& b) {
-  if (a.kind() != b.kind()) return false;
-  switch (a.kind()) {
-    case Kind::Undefined:
-    case Kind::Null:
-      return true;
-    case Kind::Boolean:
-      return a.as_boolean() == b.as_boolean();
-    case Kind::Number:
-      if (std::isnan(a.as_number())) return std::isnan(b.as_number());
-      return std::bit_cast<std::uint64_t>(a.as_number()) ==
-             std::bit_cast<std::uint64_t>(b.as_number());
-    case Kind::String:
-      return a.as_string() == b.as_string();
-    case Kind::Array: {
-      const auto &x = a.as_array(), &y = b.as_array();
-      if (x.size() != y.size()) return false;
-      for (std::size_t i = 0; i < x.size(); ++i) {
-        if (!same(x[i], y[i])) return false;
-      }
-      return true;
-    }
-    case Kind::Object: {
-      const auto &x = a.as_object(), &y = b.as_object();
-      if (x.size() != y.size()) return false;
-      for (const auto& e : x) {
-        bool found = false;
-        for (const auto& f : y) {
-          if (f.key == e.key) {
-            if (!same(e.value, f.value)) return false;
-            found = true;
-          }
-        }
-        if (!found) return false;
-      }
-      return true;
-    }
-  }
-  return false;
-}
-
-// Applies one edit; returns false when the edit does not fit the tree it is applied to.
-bool apply(MessageValue& root, const Edit& edit) {
-  MessageValue* parent = nullptr;
-  MessageValue* at = &root;
-  for (std::size_t i = 0; i < edit.path.size(); ++i) {
-    const auto& seg = edit.path[i];
-    bool last = i + 1 == edit.path.size();
-    parent = at;
-    if (seg.is_key()) {
-      if (at->kind() != Kind::Object) return false;
-      auto& entries = at->as_object();
-      MessageValue* next = nullptr;
-      for (auto& e : entries) {
-        if (e.key == seg.key()) next = &e.value;
-      }
-      if (next == nullptr) {
-        if (!last || edit.kind != EditKind::Set) return false;
-        entries.push_back(ObjectEntry{seg.key(), *edit.value});
-        return true;
-      }
-      if (last && edit.kind == EditKind::Remove) {
-        std::erase_if(entries, [&](const ObjectEntry& e) { return e.key == seg.key(); });
-        return true;
-      }
-      at = next;
-    } else {
-      if (at->kind() != Kind::Array) return false;
-      auto& items = at->as_array();
-      if (seg.index() == items.size() && last && edit.kind == EditKind::Set) {
-        items.push_back(*edit.value);
-        return true;
-      }
-      if (seg.index() >= items.size()) return false;
-      at = &items[seg.index()];
-    }
-  }
-  (void)parent;
-  switch (edit.kind) {
-    case EditKind::Set:
-      *at = *edit.value;
-      return true;
-    case EditKind::Remove:
-      return false;  // removing the whole message or an array element is never produced
-    case EditKind::Append:
-      if (at->kind() != Kind::String || at->as_string().size() != edit.offset) return false;
-      std::get<U16String>(at->payload).append(edit.text);
-      return true;
-  }
-  return false;
 }
 
 void expect_replays(const MessageValue& old_root, const MessageValue& new_root,
