@@ -200,7 +200,8 @@ NapiResult<napi_value> ScriptDelta::numbers(napi_env env, const std::vector<doub
   }
   if (buffer_ == nullptr || length < ops.size()) {
     // Grown by doubling and kept: allocating an ArrayBuffer costs more than the rest of a small
-    // delta. The builder reads only the numbers of this delta and keeps no reference.
+    // delta. The builder reads only the numbers of this delta and keeps no reference. The
+    // budgets bound it: at most two numbers per captured node plus 256 paths, under 512 KiB.
     std::size_t capacity = std::max<std::size_t>(1024, length);
     while (capacity < ops.size()) capacity *= 2;
     napi_value buffer = nullptr;
