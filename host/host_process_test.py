@@ -97,6 +97,35 @@ class HostTest(unittest.TestCase):
         self.assertEqual(app.line(), b'{"id":8}')
         self.assertEqual(h.stderr().count(b"[quorvel-host] connected to Quorvel\n"), 1)
 
+    def test_replayed_hello_comes_before_everything_else(self):
+        import threading
+
+        h = self.host()
+        h.send(b'{"event":"hello"}')
+        stop = threading.Event()
+
+        def flood():
+            n = 1
+            while not stop.is_set():
+                h.send(b'{"id":%d}' % n)
+                n += 1
+                time.sleep(0.001)
+
+        writer = threading.Thread(target=flood)
+        writer.start()
+        try:
+            time.sleep(0.3)
+            app = self.app()
+            app.accept()
+            self.assertEqual(app.line(), b'{"event":"hello"}')
+            # Then the flood continues in order, from wherever the connection caught it.
+            first = int(app.line()[6:-1])
+            for expected in range(first + 1, first + 20):
+                self.assertEqual(app.line(), b'{"id":%d}' % expected)
+        finally:
+            stop.set()
+            writer.join()
+
     def test_browser_messages_are_validated_and_routed(self):
         h, app = self.connected()
         cases = [
