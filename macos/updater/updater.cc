@@ -63,7 +63,7 @@ void QuorvelUpdater::emit(const Json& event) {
   events(WriteJson(event));  // a text that cannot be queued is dropped by the channel
 }
 
-void QuorvelUpdater::waitFor(ChoiceReply reply) {
+void QuorvelUpdater::waitFor(const ChoiceReply& reply) {
   installHandler = Block([reply] { reply(kChoiceInstall); });
   skipHandler = Block([reply] { reply(kChoiceSkip); });
 }
@@ -135,7 +135,7 @@ void QuorvelUpdater::showUpdateFoundWithAppcastItemStateReply(const AppcastItem&
   }
   releaseInfo = releaseFor(item);
   if (state.stage == 2) {
-    waitFor(std::move(reply));
+    waitFor(reply);
     emit(Event("ready").set("release", *releaseInfo));
   } else {
     reply(kChoiceInstall);
@@ -187,7 +187,7 @@ void QuorvelUpdater::showDownloadDidStartExtractingUpdate() {
 void QuorvelUpdater::showExtractionReceivedProgress(double /*progress*/) {}
 
 void QuorvelUpdater::showReadyToInstallAndRelaunch(ChoiceReply reply) {
-  waitFor(std::move(reply));
+  waitFor(reply);
   emit(Event("ready").set("release", releaseInfo ? *releaseInfo : Json::MakeObject()));
 }
 

@@ -50,7 +50,7 @@ class QuorvelUpdater final : public UpdaterClient {
 
   void traceCode(std::string_view label, int64_t code);
   void emit(const Json& event);
-  void waitFor(ChoiceReply reply);
+  void waitFor(const ChoiceReply& reply);
   void fail(const FrameworkError* error);
   Json releaseFor(const AppcastItem& item) const;
   bool allowsAs(const std::optional<std::string>& url, std::string_view extension) const;

@@ -93,7 +93,7 @@ napi_value Start(napi_env env, napi_callback_info info) {
   napi_create_threadsafe_function(env, argv[1], nullptr, name, 0, 1, nullptr, nullptr, nullptr,
                                   &Deliver, &events);
   napi_unref_threadsafe_function(env, events);
-  controller->events = [channel = events](std::string text) { return Queue(channel, text); };
+  controller->events = [channel = events](const std::string& text) { return Queue(channel, text); };
 
   controller->updater = qv::updater::platform::CreateFrameworkUpdater(env, *controller);
   controller->updater->observeSessionInProgress();
