@@ -144,8 +144,13 @@ class App:
         return line
 
     def at_eof(self, timeout=WAIT):
+        """True when the host has closed its end. A host that exits with unread data in its
+        socket makes the close arrive as a reset, which means the same here."""
         self.conn.settimeout(timeout)
-        return self._buffer == b"" and self.conn.recv(1) == b""
+        try:
+            return self._buffer == b"" and self.conn.recv(1) == b""
+        except ConnectionResetError:
+            return True
 
     def send(self, data):
         self.conn.sendall(data)
