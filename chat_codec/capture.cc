@@ -41,8 +41,9 @@ NapiResult<U16String> read_string(napi_env env, napi_value value, CaptureBudget&
 }
 
 NapiResult<bool> is_plain(const CaptureContext& context, napi_value object) {
-  napi_value prototype = nullptr;
-  QV_NAPI_CALL(napi_get_prototype(context.env, object, &prototype), "read an object's prototype");
+  auto read = EngineHelpers::prototype(context.env, context.keys, object);
+  if (!read) return Err{std::move(read.error())};
+  napi_value prototype = *read;
   bool same = false;
   QV_NAPI_CALL(napi_strict_equals(context.env, prototype, context.plain_prototype, &same),
                "compare an object's prototype");
@@ -59,7 +60,7 @@ NapiResult<MessageValue> capture_object(const CaptureContext& context, napi_valu
   if (!plain) return Err{std::move(plain.error())};
   if (!*plain) return Err{codec_error(kNonPlainText)};
 
-  auto listed = OwnKeys::list(env, context.keys, object);
+  auto listed = EngineHelpers::list(env, context.keys, object);
   if (!listed) return Err{std::move(listed.error())};
   napi_value keys = *listed;
   std::uint32_t count = 0;
@@ -92,7 +93,7 @@ NapiResult<MessageValue> capture_array(const CaptureContext& context, napi_value
   QV_NAPI_CALL(napi_get_array_length(env, array, &length), "read an array's length");
   if (length > MAX_ARRAY_LENGTH) return Err{codec_error(kArrayBudgetText)};
 
-  auto keys = OwnKeys::count(env, context.keys, array);
+  auto keys = EngineHelpers::count(env, context.keys, array);
   if (!keys) return Err{std::move(keys.error())};
   if (*keys != length) return Err{codec_error(kNonstandardArrayText)};
 

@@ -7,9 +7,9 @@
 #include <cstdint>
 
 #include "budget.h"
+#include "engine_helpers.h"
 #include "message_value.h"
 #include "napi_error.h"
-#include "own_keys.h"
 
 namespace qv::chat {
 
@@ -27,7 +27,7 @@ inline constexpr char kSparseArrayText[] = "Sparse arrays use complete messages"
 struct CaptureContext {
   napi_env env;
   napi_value plain_prototype;
-  OwnKeys::Functions keys;
+  EngineHelpers::Functions keys;
 };
 
 // Captures `value`, standing at `depth` (the root at 0). Any failure ends the whole walk; no

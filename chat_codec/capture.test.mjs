@@ -231,3 +231,61 @@ test('the message is never modified', () => {
   assert.equal(Object.getPrototypeOf(message.d), Object.prototype);
   assert.ok(Object.isExtensible(message) && !Object.isFrozen(message.a));
 });
+
+test('proxies are read like the objects they stand for, traps running once each', () => {
+  const calls = [];
+  const handler = {
+    getPrototypeOf(t) { calls.push('getPrototypeOf'); return Reflect.getPrototypeOf(t); },
+    get(t, k, r) { calls.push(`get ${String(k)}`); return Reflect.get(t, k, r); },
+  };
+  assert.deepEqual(roundTrip(new Proxy({ a: 1, b: [2] }, handler)), { a: 1, b: [2] });
+  assert.deepEqual(calls, ['getPrototypeOf', 'get a', 'get b']);
+  // A proxy for an array is not an array to the engine: its prototype makes it non-plain.
+  assert.equal(refusal(new Proxy([1, 2], {})), TEXT.nonPlain);
+  assert.equal(refusal({ list: new Proxy([], {}) }), TEXT.nonPlain);
+  const lying = new Proxy([1, 2], { getPrototypeOf: () => Object.prototype });
+  assert.deepEqual(roundTrip(lying), { 0: 1, 1: 2 });
+  assert.equal(refusal(new Proxy(() => 1, {})), TEXT.unsupported);
+  assert.equal(refusal(new Proxy(class {}, {})), TEXT.unsupported);
+});
+
+test('replacing builtins after loading changes nothing', () => {
+  const saved = {
+    keys: Object.keys,
+    symbols: Object.getOwnPropertySymbols,
+    getPrototypeOf: Object.getPrototypeOf,
+    isArray: Array.isArray,
+    push: Array.prototype.push,
+    join: Array.prototype.join,
+    slice: String.prototype.slice,
+    defineProperty: Object.defineProperty,
+  };
+  const broken = () => { throw new Error('builtin replaced'); };
+  const e = new NativeMessageEncoder();
+  e.update(1, { a: 'x', list: [1] }, false);
+  let delta;
+  try {
+    Object.keys = broken;
+    Object.getOwnPropertySymbols = broken;
+    Object.getPrototypeOf = broken;
+    Array.isArray = broken;
+    Array.prototype.push = broken;
+    Array.prototype.join = broken;
+    String.prototype.slice = broken;
+    Object.defineProperty = broken;
+    delta = e.update(2, { a: 'xy', list: [1, { b: 2 }], [Symbol('s')]: 1 }, false);
+  } finally {
+    Object.keys = saved.keys;
+    Object.getOwnPropertySymbols = saved.symbols;
+    Object.getPrototypeOf = saved.getPrototypeOf;
+    Array.isArray = saved.isArray;
+    Array.prototype.push = saved.push;
+    Array.prototype.join = saved.join;
+    String.prototype.slice = saved.slice;
+    Object.defineProperty = saved.defineProperty;
+  }
+  assert.deepEqual(delta.edits, [
+    { path: ['a'], op: 'append', offset: 1, text: 'y' },
+    { path: ['list', 1], op: 'set', value: { b: 2 } },
+  ]);
+});

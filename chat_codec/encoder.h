@@ -8,9 +8,9 @@
 #include <optional>
 
 #include "delta_output.h"
+#include "engine_helpers.h"
 #include "message_value.h"
 #include "napi_error.h"
-#include "own_keys.h"
 #include "script_capture.h"
 #include "script_delta.h"
 
@@ -31,7 +31,7 @@ struct EncoderState {
 
 // Per-environment data shared by every instance of the class.
 struct ModuleData {
-  std::unique_ptr<OwnKeys> keys;
+  std::unique_ptr<EngineHelpers> keys;
   // The fast capture route; null when unavailable, and then the Node-API walk is used.
   std::unique_ptr<ScriptCapture> script;
   std::unique_ptr<DeltaNames> names;

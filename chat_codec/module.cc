@@ -6,15 +6,19 @@
 #include <utility>
 
 #include "encoder.h"
+#include "engine_helpers.h"
 #include "napi_error.h"
-#include "own_keys.h"
 #include "script_capture.h"
 
 namespace {
 
 napi_value Init(napi_env env, napi_value exports) {
   using namespace qv::chat;
-  auto keys = OwnKeys::create(env);
+  // QV_CHAT_CODEC_CAPTURE=native makes the module behave as when the host refuses to compile
+  // scripts: everything goes through Node-API calls. It lets the tests cover both routes.
+  const char* route = std::getenv("QV_CHAT_CODEC_CAPTURE");
+  const bool scripts = route == nullptr || std::string_view(route) != "native";
+  auto keys = EngineHelpers::create(env, scripts);
   if (!keys) {
     throw_error(env, keys.error());
     return nullptr;
@@ -25,10 +29,7 @@ napi_value Init(napi_env env, napi_value exports) {
     return nullptr;
   }
   auto* data = new ModuleData{std::move(*keys), nullptr, std::move(names), nullptr};
-  // QV_CHAT_CODEC_CAPTURE=native selects the Node-API routes for capture and output, so that
-  // both routes can be tested.
-  const char* route = std::getenv("QV_CHAT_CODEC_CAPTURE");
-  if (route == nullptr || std::string_view(route) != "native") {
+  if (scripts) {
     data->script = ScriptCapture::create(env);
     data->builder = ScriptDelta::create(env);
   }

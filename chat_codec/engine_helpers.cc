@@ -1,4 +1,4 @@
-#include "own_keys.h"
+#include "engine_helpers.h"
 
 namespace qv::chat {
 namespace {
@@ -43,14 +43,28 @@ napi_ref build_helper(napi_env env, napi_value pair, std::uint32_t index) {
 
 }  // namespace
 
-NapiResult<std::unique_ptr<OwnKeys>> OwnKeys::create(napi_env env) {
+NapiResult<std::unique_ptr<EngineHelpers>> EngineHelpers::create(napi_env env, bool scripts) {
+  // Read from the global object rather than compiled, so it is there even without scripts.
+  napi_value global = nullptr;
+  napi_value object_ctor = nullptr;
+  napi_value prototype_of = nullptr;
+  napi_ref prototype_ref = nullptr;
+  QV_NAPI_CALL(napi_get_global(env, &global), "read the global object");
+  QV_NAPI_CALL(napi_get_named_property(env, global, "Object", &object_ctor), "read Object");
+  QV_NAPI_CALL(napi_get_named_property(env, object_ctor, "getPrototypeOf", &prototype_of),
+               "read Object.getPrototypeOf");
+  QV_NAPI_CALL(napi_create_reference(env, prototype_of, 1, &prototype_ref),
+               "keep Object.getPrototypeOf");
+
+  // Nothing below can fail: the key helpers fall back to napi_get_all_property_names.
   napi_value source = nullptr;
-  QV_NAPI_CALL(napi_create_string_utf8(env, kHelpers, sizeof(kHelpers) - 1, &source),
-               "create the key helpers' source");
   napi_value pair = nullptr;
   napi_ref list = nullptr;
   napi_ref count = nullptr;
-  if (napi_run_script(env, source, &pair) == napi_ok) {
+  if (!scripts) {
+    // Listed through Node-API below.
+  } else if (napi_create_string_utf8(env, kHelpers, sizeof(kHelpers) - 1, &source) == napi_ok &&
+             napi_run_script(env, source, &pair) == napi_ok) {
     list = build_helper(env, pair, 0);
     count = build_helper(env, pair, 1);
   } else {
@@ -66,17 +80,20 @@ NapiResult<std::unique_ptr<OwnKeys>> OwnKeys::create(napi_env env) {
     if (count != nullptr) napi_delete_reference(env, count);
     list = count = nullptr;
   }
-  return std::unique_ptr<OwnKeys>(new OwnKeys(env, list, count));
+  return std::unique_ptr<EngineHelpers>(new EngineHelpers(env, list, count, prototype_ref));
 }
 
-OwnKeys::~OwnKeys() {
+EngineHelpers::~EngineHelpers() {
   if (list_ != nullptr) napi_delete_reference(env_, list_);
   if (count_ != nullptr) napi_delete_reference(env_, count_);
+  napi_delete_reference(env_, prototype_of_);
 }
 
-NapiResult<OwnKeys::Functions> OwnKeys::resolve(napi_env env) const {
+NapiResult<EngineHelpers::Functions> EngineHelpers::resolve(napi_env env) const {
   Functions fns;
   QV_NAPI_CALL(napi_get_undefined(env, &fns.receiver), "read undefined");
+  QV_NAPI_CALL(napi_get_reference_value(env, prototype_of_, &fns.prototype_of),
+               "read Object.getPrototypeOf");
   if (list_ != nullptr) {
     QV_NAPI_CALL(napi_get_reference_value(env, list_, &fns.list), "read the key helper");
     QV_NAPI_CALL(napi_get_reference_value(env, count_, &fns.count), "read the key helper");
@@ -84,7 +101,7 @@ NapiResult<OwnKeys::Functions> OwnKeys::resolve(napi_env env) const {
   return fns;
 }
 
-NapiResult<napi_value> OwnKeys::list(napi_env env, const Functions& fns, napi_value object) {
+NapiResult<napi_value> EngineHelpers::list(napi_env env, const Functions& fns, napi_value object) {
   napi_value keys = nullptr;
   if (fns.list != nullptr) {
     QV_NAPI_CALL(napi_call_function(env, fns.receiver, fns.list, 1, &object, &keys),
@@ -97,7 +114,8 @@ NapiResult<napi_value> OwnKeys::list(napi_env env, const Functions& fns, napi_va
   return keys;
 }
 
-NapiResult<std::uint32_t> OwnKeys::count(napi_env env, const Functions& fns, napi_value object) {
+NapiResult<std::uint32_t> EngineHelpers::count(napi_env env, const Functions& fns,
+                                               napi_value object) {
   if (fns.count != nullptr) {
     napi_value result = nullptr;
     QV_NAPI_CALL(napi_call_function(env, fns.receiver, fns.count, 1, &object, &result),
@@ -111,6 +129,14 @@ NapiResult<std::uint32_t> OwnKeys::count(napi_env env, const Functions& fns, nap
   std::uint32_t n = 0;
   QV_NAPI_CALL(napi_get_array_length(env, *keys, &n), "count object keys");
   return n;
+}
+
+NapiResult<napi_value> EngineHelpers::prototype(napi_env env, const Functions& fns,
+                                                napi_value object) {
+  napi_value result = nullptr;
+  QV_NAPI_CALL(napi_call_function(env, fns.receiver, fns.prototype_of, 1, &object, &result),
+               "read an object's prototype");
+  return result;
 }
 
 }  // namespace qv::chat
