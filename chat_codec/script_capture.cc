@@ -160,8 +160,9 @@ class Decoder {
       : env_(env), ops_(ops), count_(count), text_(text), long_strings_(long_strings) {}
 
   bool decode(MessageValue& out, std::uint32_t depth) {
-    if (depth > MAX_CAPTURE_DEPTH || pos_ >= count_) return false;
-    switch (static_cast<int>(ops_[pos_++])) {
+    double tag = -1;
+    if (depth > MAX_CAPTURE_DEPTH || !next(tag) || !(tag >= 0 && tag <= 7)) return false;
+    switch (static_cast<int>(tag)) {
       case 0:
         out = MessageValue::undefined();
         return true;
