@@ -13,6 +13,9 @@ const moduleDir = process.env.QV_MODULE_DIR ??
 const { NativeMessageEncoder } = require(path.resolve(moduleDir, 'quorvel_chat_codec.node'));
 
 const quick = process.argv.includes('--quick');
+// QV_CHAT_CODEC_CAPTURE=native measures the module's fallback that uses Node-API calls only.
+console.log(`encoder route: ${process.env.QV_CHAT_CODEC_CAPTURE === 'native'
+  ? 'Node-API calls only (fallback)' : 'default (engine-side helpers)'}`);
 const repeats = quick ? 1 : 7;
 
 // ---- workloads: a message and a function that changes it in place for update i ----
