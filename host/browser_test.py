@@ -31,6 +31,14 @@ def extension_id():
     return "".join(chr(97 + int(c, 16)) for c in hashlib.sha256(der).hexdigest()[:32])
 
 
+def group_alive(group):
+    try:
+        os.killpg(group, 0)
+        return True
+    except ProcessLookupError:
+        return False
+
+
 @unittest.skipUnless(os.access(CHROMIUM, os.X_OK), "chromium is not installed")
 class BrowserTest(unittest.TestCase):
     def setUp(self):
@@ -55,7 +63,8 @@ class BrowserTest(unittest.TestCase):
              "--no-first-run", "--disable-background-networking", "--disable-component-update",
              "--disable-sync", "--enable-logging=stderr", "--v=0",
              f"--user-data-dir={self.profile}", f"--load-extension={EXTENSION}", "about:blank"],
-            stdin=subprocess.DEVNULL, stdout=self.browser_log, stderr=subprocess.STDOUT, env=env)
+            stdin=subprocess.DEVNULL, stdout=self.browser_log, stderr=subprocess.STDOUT, env=env,
+            start_new_session=True)
 
     def tearDown(self):
         self.browser.send_signal(signal.SIGTERM)
@@ -64,6 +73,15 @@ class BrowserTest(unittest.TestCase):
         except subprocess.TimeoutExpired:
             self.browser.kill()
             self.browser.wait()
+        # The browser's helpers and the host it started leave shortly after the browser; they
+        # all sit in the process group the browser was started in.
+        group = self.browser.pid
+        deadline = time.monotonic() + 10
+        while group_alive(group):
+            if time.monotonic() > deadline:
+                os.killpg(group, signal.SIGKILL)
+                break
+            time.sleep(0.05)
         self.app.close()
         self.browser_log.close()
         if not getattr(self, "passed", False):
