@@ -103,18 +103,36 @@ bool valid_sequence(double q) {
   return std::isfinite(q) && q >= 0 && q <= kMaxSequence && std::trunc(q) == q;
 }
 
-NapiResult<MessageValue> capture(napi_env env, const ModuleData& data, napi_value message) {
-  if (data.script) return data.script->capture(env, message);
+// What a capture needs from the engine, obtained before the state may change.
+struct Prepared {
+  ScriptCapture::Walk walk;              // the default route
+  napi_value plain_prototype = nullptr;  // the Node-API route
+  EngineHelpers::Functions helpers;
+};
 
+NapiResult<Prepared> prepare_capture(napi_env env, const ModuleData& data) {
+  Prepared prepared;
+  if (data.script) {
+    auto walk = data.script->prepare(env);
+    if (!walk) return Err{std::move(walk.error())};
+    prepared.walk = *walk;
+    return prepared;
+  }
   napi_value probe = nullptr;
-  napi_value plain_prototype = nullptr;
   QV_NAPI_CALL(napi_create_object(env, &probe), "create an object");
-  QV_NAPI_CALL(napi_get_prototype(env, probe, &plain_prototype), "read Object.prototype");
-  auto keys = data.keys->resolve(env);
-  if (!keys) return Err{std::move(keys.error())};
+  QV_NAPI_CALL(napi_get_prototype(env, probe, &prepared.plain_prototype), "read Object.prototype");
+  auto helpers = data.keys->resolve(env);
+  if (!helpers) return Err{std::move(helpers.error())};
+  prepared.helpers = *helpers;
+  return prepared;
+}
 
+NapiResult<MessageValue> capture(napi_env env, const ModuleData& data, const Prepared& prepared,
+                                 napi_value message) {
+  if (data.script) return ScriptCapture::capture(env, prepared.walk, message);
   CaptureBudget budget;
-  return capture_value(CaptureContext{env, plain_prototype, *keys}, message, 0, budget);
+  return capture_value(CaptureContext{env, prepared.plain_prototype, prepared.helpers}, message, 0,
+                       budget);
 }
 
 // Everything after argument conversion; the state is claimed by the caller.
@@ -126,7 +144,9 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
     return Err{codec_error(kInvalidSequenceText)};
   }
 
-  auto captured = capture(env, *call.data, message);
+  auto prepared = prepare_capture(env, *call.data);
+  if (!prepared) return Err{std::move(prepared.error())};  // the state is untouched
+  auto captured = capture(env, *call.data, *prepared, message);
   if (!captured) {
     state.checkpoint.reset();
     return Err{std::move(captured.error())};

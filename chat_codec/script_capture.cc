@@ -311,13 +311,17 @@ ScriptCapture::~ScriptCapture() {
   napi_delete_reference(env_, walk_);
 }
 
-NapiResult<MessageValue> ScriptCapture::capture(napi_env env, napi_value message) const {
-  napi_value walk = nullptr;
-  napi_value undefined = nullptr;
+NapiResult<ScriptCapture::Walk> ScriptCapture::prepare(napi_env env) const {
+  Walk walk;
+  QV_NAPI_CALL(napi_get_reference_value(env, walk_, &walk.function), "read the capture walk");
+  QV_NAPI_CALL(napi_get_undefined(env, &walk.receiver), "read undefined");
+  return walk;
+}
+
+NapiResult<MessageValue> ScriptCapture::capture(napi_env env, const Walk& walk,
+                                                napi_value message) {
   napi_value result = nullptr;
-  QV_NAPI_CALL(napi_get_reference_value(env, walk_, &walk), "read the capture walk");
-  QV_NAPI_CALL(napi_get_undefined(env, &undefined), "read undefined");
-  QV_NAPI_CALL(napi_call_function(env, undefined, walk, 1, &message, &result),
+  QV_NAPI_CALL(napi_call_function(env, walk.receiver, walk.function, 1, &message, &result),
                "capture the message");
 
   napi_valuetype type = napi_undefined;

@@ -23,9 +23,16 @@ class ScriptCapture {
   ScriptCapture(const ScriptCapture&) = delete;
   ScriptCapture& operator=(const ScriptCapture&) = delete;
 
+  // The walk as a value of the current call. A failure here happens before any capture.
+  struct Walk {
+    napi_value function = nullptr;
+    napi_value receiver = nullptr;
+  };
+  NapiResult<Walk> prepare(napi_env env) const;
+
   // Same results as capture_value at depth 0 with a fresh budget: the tree, a refusal text with
   // GenericFailure, or the failure of a call (a getter's exception stays pending).
-  NapiResult<MessageValue> capture(napi_env env, napi_value message) const;
+  static NapiResult<MessageValue> capture(napi_env env, const Walk& walk, napi_value message);
 
  private:
   ScriptCapture(napi_env env, napi_ref walk) : env_(env), walk_(walk) {}
