@@ -536,5 +536,37 @@ TEST(CleanCopiesTest, MoveAcrossFileSystemsFails) {
   EXPECT_TRUE(trash_info_empty) << "no record is left for a failed move";
 }
 
+// The running bundle replaced right before a move ends only the current folder: no further entry
+// of that folder is examined, while the next folder is still scanned (and stopped again there).
+// Signature checks are counted because listing order is the platform's.
+TEST(CleanCopiesTest, ReplacedRunningBundleStopsOnlyTheCurrentFolder) {
+  Scene scene;
+  scene.Run(scene.system_apps + "/Quorvel.app");
+  const std::vector<std::string> copies = {MakeBundle(scene.system_apps, "Quorvel 2.app"),
+                                           MakeBundle(scene.system_apps, "Quorvel 3.app"),
+                                           MakeBundle(scene.home_apps, "Quorvel 4.app")};
+  std::vector<std::string> checked;
+  scene.platform.after_signature = [&](const std::string& bundle) {
+    if (bundle == scene.running) return;
+    checked.push_back(bundle);
+    if (checked.size() == 1) {
+      fs::rename(scene.running, scene.elsewhere + "/old.app");
+      MakeBundle(scene.system_apps, "Quorvel.app");
+    }
+  };
+  const CleanupResult result =
+      CleanCopies(scene.platform, scene.running, scene.roots, kIdentifier, scene.cancelled);
+  EXPECT_EQ(result.status, CleanupStatus::kComplete);
+  EXPECT_TRUE(result.removed.empty());
+  EXPECT_EQ(ResultJson(result), R"({"status":"complete","removed":[],"busy":0,"newer":0,)"
+                                R"("unverified":0,"inaccessible":0})");
+  ASSERT_EQ(checked.size(), 2U) << "one entry of each folder reaches the re-checks";
+  EXPECT_EQ(ParentPath(checked[0]), scene.system_apps);
+  EXPECT_EQ(checked[1], copies[2]);
+  for (const std::string& copy : copies)
+    EXPECT_TRUE(testing::Exists(copy + "/Contents/Info.plist"));
+  EXPECT_FALSE(testing::Exists(scene.trash));
+}
+
 }  // namespace
 }  // namespace qv::cleanup
