@@ -213,6 +213,42 @@ std::vector<Case> Cases() {
        CleanupStatus::kComplete,
        {"Quorvel 3.app"},
        Counts(1, 0, 0, 0)});
+  add({"the first failing check decides",
+       [](Scene& s) {
+         s.Run(s.system_apps + "/Quorvel.app");
+         BundleSpec newer_busy_unsigned = Version("9.0.0");
+         newer_busy_unsigned.executable_source = SleepBinary();
+         newer_busy_unsigned.sealed = false;
+         s.Start(MakeBundle(s.system_apps, "Quorvel 2.app", newer_busy_unsigned) +
+                 "/Contents/MacOS/Quorvel");
+         BundleSpec busy_unsigned;
+         busy_unsigned.executable_source = SleepBinary();
+         busy_unsigned.sealed = false;
+         s.Start(MakeBundle(s.home_apps, "Quorvel 3.app", busy_unsigned) +
+                 "/Contents/MacOS/Quorvel");
+         BundleSpec foreign_newer = Version("9.0.0");
+         foreign_newer.identifier = "app.quorvel.other";
+         MakeBundle(s.system_apps, "Quorvel 4.app", foreign_newer);
+       },
+       CleanupStatus::kComplete,
+       {},
+       Counts(1, 1, 0, 0)});
+  add({"a copy of another user is inaccessible even when busy and unsigned",
+       [](Scene& s) {
+         s.Run(s.system_apps + "/Quorvel.app");
+         BundleSpec busy_unsigned;
+         busy_unsigned.executable_source = SleepBinary();
+         busy_unsigned.sealed = false;
+         const std::string b = MakeBundle(s.system_apps, "Quorvel 2.app", busy_unsigned);
+         const passwd* nobody = ::getpwnam("nobody");
+         ASSERT_NE(nobody, nullptr);
+         ASSERT_EQ(::lchown(b.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+         s.Start(b + "/Contents/MacOS/Quorvel");
+       },
+       CleanupStatus::kComplete,
+       {},
+       Counts(0, 0, 0, 1),
+       true});
   add({"unsigned, other-team and broken copies are unverified",
        [](Scene& s) {
          s.Run(s.system_apps + "/Quorvel.app");
