@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cinttypes>
-#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -38,12 +37,21 @@ bool IsVerificationFailure(const FrameworkError& error) {
 std::optional<uint64_t> DownloadPercent(uint64_t received, uint64_t expected) {
   if (expected == 0) return std::nullopt;
   if (received >= expected) return 99;
-  // received < expected here, so the true percent is below 100; the product only overflows for
-  // downloads beyond 184 petabytes, where long double keeps the quotient exact enough.
   if (received <= std::numeric_limits<uint64_t>::max() / 100) return received * 100 / expected;
-  const auto approx = static_cast<uint64_t>(
-      std::floor(static_cast<long double>(received) * 100.0L / static_cast<long double>(expected)));
-  return approx > 99 ? 99 : approx;
+  // The product would overflow (downloads beyond 184 petabytes). Floating point is not exact
+  // here, so add received a hundred times modulo expected and count the wraps: that count is
+  // received * 100 / expected, below 100 because received < expected.
+  uint64_t percent = 0;
+  uint64_t remainder = 0;
+  for (int i = 0; i < 100; ++i) {
+    if (remainder >= expected - received) {
+      remainder -= expected - received;
+      ++percent;
+    } else {
+      remainder += received;
+    }
+  }
+  return percent;
 }
 
 void QuorvelUpdater::traceCode(std::string_view label, int64_t code) {

@@ -167,6 +167,10 @@ TEST(DownloadPercent, TruncatesAndCaps) {
       {max / 2, max, 49},
       {max - 1, max, 99},
       {max / 100 + 1, max / 50, 50},
+      // Beyond the 64-bit product, where a floating-point quotient rounds across an integer.
+      {3873816255479005839u, max, 20},
+      {6271892985061247549u, max, 33},
+      {max / 100 + 1, max, 1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(DownloadPercent(c.received, c.expected), c.percent)
