@@ -1,6 +1,8 @@
 #include "updater/standin/fetch.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <netinet/in.h>
 
 #include <memory>
 #include <mutex>
@@ -37,8 +39,14 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return static_cast<Transfer*>(user)->cancelled->load() ? 1 : 0;
 }
 
+// Only address literals of the loopback ranges, and "localhost", which the client resolves to
+// loopback itself: a name such as "127.example.org" is looked up like any other and may be remote.
 bool IsLoopbackHost(const std::string& host) {
-  return host == "localhost" || host == "::1" || host.starts_with("127.");
+  if (host == "localhost") return true;
+  in_addr v4{};
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6{};
+  return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
 }  // namespace

@@ -204,6 +204,11 @@ TEST(StandInFetch, ReadsFilesAndRefusesOtherPlaces) {
   EXPECT_TRUE(FetchableURL("http://localhost:8080/feed.xml"));
   EXPECT_TRUE(FetchableURL("http://[::1]:8080/feed.xml"));
   EXPECT_TRUE(FetchableURL("http://127.0.0.2/feed.xml"));
+  EXPECT_TRUE(FetchableURL("http://[0:0::1]/feed.xml"));
+  // Names that only look like loopback addresses are resolved like any other name.
+  EXPECT_FALSE(FetchableURL("http://127.example.org/feed.xml"));
+  EXPECT_FALSE(FetchableURL("http://127.0.0.1.example.org/feed.xml"));
+  EXPECT_FALSE(FetchableURL("http://[::2]/feed.xml"));
 }
 
 TEST(StandInTimers, DispatchInDueOrderFromAnyThread) {
