@@ -14,6 +14,13 @@ LIMIT = 1_048_576
 REPLY_TAIL = b',"error":"The message is larger than the browser accepts (1 MB)."}'
 
 
+def cpu_seconds(pid):
+    """User and system time the process has used so far."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def sized(n, head=b'{"id":7,"x":"', fill=b"a"):
     """A JSON object of exactly n bytes."""
     tail = b'"}'
@@ -74,11 +81,15 @@ class HostTest(unittest.TestCase):
     def test_without_application_keeps_retrying_and_exits_0_on_end_of_input(self):
         h = self.host()
         h.send(b'{"event":"hello"}', b'{"id":1}')
-        time.sleep(1.5)
+        time.sleep(2)
         self.assertIsNone(h.proc.poll())
-        # An application that appears later still gets the hello.
+        # Failed attempts pause in between: a retry loop without its pause would spin a core.
+        self.assertLess(cpu_seconds(h.proc.pid), 0.2)
+        # An application that appears later still gets the hello, after at most one pause
+        # (with room for a loaded machine).
         app = self.app()
-        app.accept(timeout=WAIT)
+        listening = time.monotonic()
+        self.assertLess(app.accept(timeout=WAIT) - listening, 1 + 1.5)
         self.assertEqual(app.line(), b'{"event":"hello"}')
         h.close_stdin()
         self.assertEqual(h.wait(), 0)
