@@ -9,7 +9,7 @@
 
 namespace qv::host {
 
-// The text the application is sent when a connection to it ends.
+// The frame the browser is sent when a connection to the application ends.
 inline constexpr std::string_view kDetachNotice =
     R"({"id":0,"method":"debugger.detachAll","params":{}})";
 
