@@ -9,7 +9,9 @@ import sys
 
 
 def say(text):
-    print(f"  [app]     {text}", flush=True)
+    # One write per line, so lines never run into those the browser side prints meanwhile.
+    sys.stdout.write(f"  [app]     {text}\n")
+    sys.stdout.flush()
 
 
 def main(path):

@@ -14,12 +14,18 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 HOST = os.path.join(os.environ["QV_BUILD_DIR"], "host", "quorvel-host")
 
 
+def show(line):
+    # One write per line, so lines from the log thread and the application never run together.
+    sys.stdout.write(line + "\n")
+    sys.stdout.flush()
+
+
 def say(text):
-    print(f"  [browser] {text}", flush=True)
+    show(f"  [browser] {text}")
 
 
 def step(text):
-    print(f"\n-- {text}", flush=True)
+    show(f"\n-- {text}")
 
 
 def main():
@@ -37,7 +43,7 @@ def main():
 
     def show_log():
         for line in host.stderr:
-            print(f"  [log]     {line.decode(errors='replace').rstrip()}", flush=True)
+            show(f"  [log]     {line.decode(errors='replace').rstrip()}")
 
     threading.Thread(target=read_frames, daemon=True).start()
     threading.Thread(target=show_log, daemon=True).start()
@@ -87,7 +93,7 @@ def main():
         host.stdin.close()
         status = host.wait(timeout=10)
         time.sleep(0.1)
-        print(f"  quorvel-host exited with status {status}", flush=True)
+        show(f"  quorvel-host exited with status {status}")
     finally:
         for proc in (host, app):
             if proc and proc.poll() is None:
