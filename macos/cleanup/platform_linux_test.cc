@@ -177,6 +177,31 @@ TEST(CleanupPlatformTest, HomeTrashFollowsTheDataHome) {
   EXPECT_EQ(HomeTrashFolder("/home/u"), "/home/u/.local/share/Trash");
   ::setenv("XDG_DATA_HOME", "/data", 1);
   EXPECT_EQ(HomeTrashFolder("/home/u"), "/data/Trash");
+  EXPECT_EQ(HomeTrashFolder(""), "/data/Trash");
+
+  // Without an absolute home there is no home trash, and nothing is moved anywhere else.
+  ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(HomeTrashFolder(""), "");
+  EXPECT_EQ(HomeTrashFolder("home/u"), "");
+  testing::TempFolder temp;
+  const std::string item = temp.path() + "/Quorvel 2.app";
+  testing::MakeFolders(item + "/Contents");
+  const char* saved_home = std::getenv("HOME");
+  const std::string home = saved_home != nullptr ? saved_home : "";
+  const std::string cwd = std::filesystem::current_path().string();
+  ASSERT_EQ(::chdir(temp.path().c_str()), 0);
+  ::setenv("HOME", "home", 1);
+  const auto moved = LinuxPlatform().MoveToTrash(item);
+  ::setenv("HOME", home.c_str(), 1);
+  const bool relative_moved = static_cast<bool>(MoveToTrashFolder(item, "Trash"));
+  ASSERT_EQ(::chdir(cwd.c_str()), 0);
+  EXPECT_FALSE(moved);
+  EXPECT_FALSE(relative_moved);
+  EXPECT_FALSE(MoveToTrashFolder(item, ""));
+  EXPECT_TRUE(testing::Exists(item + "/Contents"));
+  EXPECT_FALSE(testing::Exists(temp.path() + "/home"));
+  EXPECT_FALSE(testing::Exists(temp.path() + "/Trash"));
+  EXPECT_FALSE(testing::Exists("/.local/share/Trash/info/Quorvel 2.app.trashinfo"));
   if (keep) {
     ::setenv("XDG_DATA_HOME", keep->c_str(), 1);
   } else {

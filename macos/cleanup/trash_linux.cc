@@ -90,13 +90,18 @@ qv::Status<TrashError> WriteAll(int fd, std::string_view data) {
 std::string HomeTrashFolder(const std::string& home) {
   const char* data_home = std::getenv("XDG_DATA_HOME");
   if (data_home != nullptr && data_home[0] == '/') return ChildPath(data_home, "Trash");
+  // Without an absolute home there is no home trash: a relative one would land wherever the
+  // process happens to run, an empty one at the file-system root.
+  if (home.empty() || home.front() != '/') return std::string();
   return ChildPath(home, ".local/share/Trash");
 }
 
 qv::Result<std::string, TrashError> MoveToTrashFolder(const std::string& item,
                                                       const std::string& trash_folder) {
-  if (item.empty() || item.front() != '/' || item == "/")
+  if (item.empty() || item.front() != '/' || item == "/" || trash_folder.empty() ||
+      trash_folder.front() != '/') {
     return qv::Err<TrashError>{TrashError{EINVAL}};
+  }
   const std::string files = ChildPath(trash_folder, "files");
   const std::string info = ChildPath(trash_folder, "info");
   if (auto made = EnsureFolders(files); !made) return qv::Err<TrashError>{made.error()};
