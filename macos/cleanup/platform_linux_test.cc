@@ -1,6 +1,7 @@
 // The Linux platform operations against real files, processes and trash folders.
 #include "cleanup/platform_linux.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <regex>
 
 #include "cleanup/plist_file.h"
@@ -106,6 +108,20 @@ TEST(CleanupPlatformTest, PropertyLists) {
   for (const char* bad : {"/array.plist", "/garbage.plist", "/empty.plist", "/missing.plist"}) {
     EXPECT_FALSE(ReadPropertyListFile(temp.path() + bad)) << bad;
   }
+
+  // A pipe put in the file's place after the scan looked at it must not hold the scan up.
+  const std::string fifo = temp.path() + "/fifo.plist";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::future<bool> read =
+      std::async(std::launch::async, [&] { return static_cast<bool>(ReadPropertyListFile(fifo)); });
+  const bool returned = read.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  if (!returned) {
+    // Let the blocked reader go: a writer that opens and closes ends its wait.
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+  }
+  EXPECT_TRUE(returned) << "reading a pipe blocked";
+  EXPECT_FALSE(read.get());
 }
 
 struct TrashCase {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <plist/plist.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,8 +24,12 @@ struct MallocFree {
 };
 
 std::optional<std::string> ReadFile(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  // Non-blocking open and a regular-file check: a pipe or device swapped in after the file
+  // was checked must not hold up the scan.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!fd.valid()) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   std::string data;
   char chunk[16384];
   for (;;) {
