@@ -375,6 +375,31 @@ test('after dispose no event arrives', async () => {
   await agent.finish();
 });
 
+test('calls from a worker thread do not reach the updater of the main thread', async () => {
+  feedText = feed(item({ version: '2.0' }));
+  const agent = new Agent();
+  await agent.call('start', feedURL, '$onEvent', false);
+  await agent.call('check');
+  await agent.untilEvent(isReady, 'ready');
+  const seen = agent.events.length;
+  const inWorker = async (call, expected) => {
+    assert.deepEqual(await agent.call('inWorker', call), { call: `${call} in a worker`, ...expected });
+  };
+  await inWorker('install', { threw: 'Update is not ready' });
+  await inWorker('replace', { result: false });
+  await inWorker('cancel', { result: '<undefined>' });
+  await inWorker('check', { result: '<undefined>' });
+  await inWorker('dispose', { result: '<undefined>' });
+  await sleep(300);
+  assert.equal(agent.events.length, seen);
+  // The update is still parked and the channel still open for the main thread.
+  await agent.call('check');
+  await agent.untilEvent((e) => e.type === 'focus', 'focus');
+  assert.deepEqual(await agent.call('install'), { call: 'install', result: '<undefined>' });
+  await agent.untilEvent((e) => e.type === 'installing', 'installing');
+  await agent.finish();
+});
+
 test('start refuses bad calls and creates nothing', async () => {
   const agent = new Agent();
   const refused = { threw: 'Invalid updater initialization', code: null };
@@ -386,7 +411,8 @@ test('start refuses bad calls and creates nothing', async () => {
   assert.deepEqual(await agent.call('start', feedURL, '$onEvent'), { call: 'start', ...refused });
   assert.deepEqual(await agent.call('start', feedURL, '$onEvent', false, 1), { call: 'start', ...refused });
   assert.deepEqual(await agent.call('start', feedURL, 'not a function', false), { call: 'start', ...refused });
-  assert.deepEqual(await agent.call('startInWorker'), { call: 'startInWorker', threw: 'Invalid updater initialization' });
+  assert.deepEqual(await agent.call('inWorker', 'start', feedURL, '$onEvent', false),
+    { call: 'start in a worker', threw: 'Invalid updater initialization' });
   // None of those created the updater: a proper start still succeeds. An empty feed leaves the
   // feed unset, and this build configures none, so the framework reports that it cannot start.
   assert.deepEqual(await agent.call('start', '', '$onEvent', 'yes'), { call: 'start', result: '<undefined>' });

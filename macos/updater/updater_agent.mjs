@@ -13,14 +13,18 @@ const services = require(modulePath);
 const write = (message) => process.stdout.write(JSON.stringify(message) + '\n');
 const onEvent = (...args) => write({ event: args });
 
-function startInWorker() {
+// Makes one call of the module from a worker thread; answers like a call on the main thread.
+function callInWorker(call, args) {
   const source = `
     const { parentPort, workerData } = require('node:worker_threads');
-    const services = require(workerData);
-    try { services.start('http://127.0.0.1:1/feed.xml', () => {}, false); parentPort.postMessage(null); }
-    catch (e) { parentPort.postMessage(e.message); }`;
+    const services = require(workerData.modulePath);
+    const args = workerData.args.map((a) => (a === '$onEvent' ? () => {} : a));
+    try {
+      const result = services[workerData.call](...args);
+      parentPort.postMessage({ result: result === undefined ? '<undefined>' : result });
+    } catch (e) { parentPort.postMessage({ threw: e.message }); }`;
   return new Promise((resolve) => {
-    const worker = new Worker(source, { eval: true, workerData: modulePath });
+    const worker = new Worker(source, { eval: true, workerData: { modulePath, call, args } });
     worker.once('message', (message) => resolve(message));
   });
 }
@@ -28,8 +32,9 @@ function startInWorker() {
 const lines = createInterface({ input: process.stdin });
 lines.on('line', async (line) => {
   const { call, args = [] } = JSON.parse(line);
-  if (call === 'startInWorker') {
-    write({ call, threw: await startInWorker() });
+  if (call === 'inWorker') {
+    const [workerCall, ...workerArgs] = args;
+    write({ call: `${workerCall} in a worker`, ...(await callInWorker(workerCall, workerArgs)) });
     return;
   }
   // "$onEvent" stands for the event callback.

@@ -23,6 +23,12 @@ QuorvelUpdater* controller = nullptr;
 // The event channel; empty before "start" and after "dispose".
 napi_threadsafe_function events = nullptr;
 
+// The updater's state lives on the main thread; a call from another JavaScript thread (a worker
+// that loaded this module) finds no updater, as before "start", and leaves that state alone.
+bool Started() {
+  return qv::updater::platform::IsMainThread() && controller != nullptr;
+}
+
 napi_value Undefined(napi_env env) {
   napi_value undefined;
   napi_get_undefined(env, &undefined);
@@ -108,7 +114,7 @@ napi_value Start(napi_env env, napi_callback_info info) {
 }
 
 napi_value Check(napi_env env, napi_callback_info /*info*/) {
-  if (controller == nullptr) return Undefined(env);
+  if (!Started()) return Undefined(env);
   controller->traceCode("request-check", 0);
   if (controller->updater->sessionInProgress() && !controller->installHandler) {
     controller->pendingCheck = true;
@@ -119,7 +125,7 @@ napi_value Check(napi_env env, napi_callback_info /*info*/) {
 }
 
 napi_value Install(napi_env env, napi_callback_info /*info*/) {
-  if (controller == nullptr || !controller->installHandler) return Throw(env, kNotReady);
+  if (!Started() || !controller->installHandler) return Throw(env, kNotReady);
   Block handler = std::exchange(controller->installHandler, Block());
   controller->skipHandler = Block();
   handler();
@@ -128,7 +134,7 @@ napi_value Install(napi_env env, napi_callback_info /*info*/) {
 
 napi_value Replace(napi_env env, napi_callback_info /*info*/) {
   napi_value result;
-  if (controller == nullptr || !controller->skipHandler) {
+  if (!Started() || !controller->skipHandler) {
     napi_get_boolean(env, false, &result);
     return result;
   }
@@ -151,7 +157,7 @@ napi_value Replace(napi_env env, napi_callback_info /*info*/) {
 }
 
 napi_value Cancel(napi_env env, napi_callback_info /*info*/) {
-  if (controller != nullptr && controller->cancelHandler) {
+  if (Started() && controller->cancelHandler) {
     Block handler = std::exchange(controller->cancelHandler, Block());
     handler();
   }
@@ -159,7 +165,7 @@ napi_value Cancel(napi_env env, napi_callback_info /*info*/) {
 }
 
 napi_value Dispose(napi_env env, napi_callback_info /*info*/) {
-  if (controller == nullptr) return Undefined(env);
+  if (!Started()) return Undefined(env);
   if (!controller->disposed) controller->updater->stopObservingSessionInProgress();
   controller->disposed = true;
   if (events != nullptr) {
