@@ -50,7 +50,10 @@ server.listen(0, '127.0.0.1');
 await once(server, 'listening');
 const origin = `http://127.0.0.1:${server.address().port}`;
 const feedURL = `${origin}/feed.xml`;
+// Children a failed scenario left running; they would otherwise hold the run until its timeout.
+const running = new Set();
 after(() => {
+  for (const child of running) child.kill('SIGKILL');
   for (const res of stalled) res.destroy();
   server.close();
 });
@@ -79,6 +82,8 @@ class Agent {
       env: { ...process.env, ...env },
       stdio: ['pipe', 'pipe', 'pipe'],
     });
+    running.add(this.child);
+    this.child.once('exit', () => running.delete(this.child));
     this.messages = [];
     this.waiters = [];
     this.stderr = '';
