@@ -405,6 +405,24 @@ test('calls from a worker thread do not reach the updater of the main thread', a
   await agent.finish();
 });
 
+test('start reads a non-string feed as empty and a non-boolean checkNow as false', async () => {
+  feedText = feed(item({ version: '2.0' }));
+  const truthy = new Agent();
+  assert.deepEqual(await truthy.call('start', feedURL, '$onEvent', 1), { call: 'start', result: '<undefined>' });
+  await sleep(700);
+  assert.deepEqual(truthy.events, [], 'no background check was started');
+  await truthy.call('check');
+  await truthy.untilEvent((e) => e.type === 'available', 'available');
+  await truthy.finish();
+
+  // With no feed of its own and none configured in this build, the framework cannot start.
+  const numeric = new Agent();
+  assert.deepEqual(await numeric.call('start', 42, '$onEvent', false), { call: 'start', result: '<undefined>' });
+  await numeric.until((a) => a.events.length >= 1, 'the start failure');
+  assert.deepEqual(numeric.events, [{ type: 'error', error: 'check', code: 4 }]);
+  await numeric.finish();
+});
+
 test('start refuses bad calls and creates nothing', async () => {
   const agent = new Agent();
   const refused = { threw: 'Invalid updater initialization', code: null };
