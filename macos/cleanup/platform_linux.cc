@@ -58,7 +58,24 @@ std::optional<std::string> ReadLink(const std::string& path) {
   }
 }
 
+// $HOME, else the user database's home folder, else the empty text.
+std::string SystemHomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return TrimTrailingSlashes(home);
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr || found->pw_dir == nullptr) {
+    return std::string();
+  }
+  return TrimTrailingSlashes(found->pw_dir);
+}
+
 }  // namespace
+
+LinuxPlatform::LinuxPlatform() : trash_(HomeTrashFolder(SystemHomeFolder())) {}
 
 std::optional<FileStatus> LinuxPlatform::FileStatusOf(const std::string& path) {
   struct stat st {};
@@ -113,7 +130,7 @@ std::optional<std::string> LinuxPlatform::ProcessPath(std::int32_t pid) {
 }
 
 qv::Result<std::string, TrashError> LinuxPlatform::MoveToTrash(const std::string& path) {
-  return MoveToTrashFolder(path, HomeTrashFolder(HomeFolder()));
+  return MoveToTrashFolder(path, trash_);
 }
 
 std::string LinuxPlatform::MainBundle() {
@@ -122,17 +139,7 @@ std::string LinuxPlatform::MainBundle() {
 }
 
 std::string LinuxPlatform::HomeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return TrimTrailingSlashes(home);
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
-  struct passwd entry {};
-  struct passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
-      found == nullptr || found->pw_dir == nullptr) {
-    return std::string();
-  }
-  return TrimTrailingSlashes(found->pw_dir);
+  return SystemHomeFolder();
 }
 
 std::string BundleOfExecutable(const std::string& executable) {

@@ -9,6 +9,10 @@ namespace qv::cleanup {
 // closed and a scan with this platform alone never moves anything.
 class LinuxPlatform : public Platform {
  public:
+  // Fixes the home trash from the environment now, on the creating thread: moves run on a
+  // worker thread, which must not read the environment while JavaScript may be changing it.
+  LinuxPlatform();
+
   std::optional<FileStatus> FileStatusOf(const std::string& path) override;
   std::optional<std::string> CanonicalPath(const std::string& path) override;
   std::uint32_t CurrentUser() override;
@@ -20,6 +24,9 @@ class LinuxPlatform : public Platform {
   qv::Result<std::string, TrashError> MoveToTrash(const std::string& path) override;
   std::string MainBundle() override;
   std::string HomeFolder() override;
+
+ private:
+  std::string trash_;
 };
 
 // Bundle directory for an executable path: ".../X.app/Contents/MacOS/<name>" gives ".../X.app";

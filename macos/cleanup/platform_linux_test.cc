@@ -225,5 +225,28 @@ TEST(CleanupPlatformTest, HomeTrashFollowsTheDataHome) {
   }
 }
 
+// The trash follows the home folder the platform saw when it was made: a job's moves use the
+// same home as its scan folders, and the worker thread never reads the environment.
+TEST(CleanupPlatformTest, TrashIsFixedWhenThePlatformIsMade) {
+  testing::TempFolder temp;
+  const std::string item = temp.path() + "/Applications/Quorvel 2.app";
+  testing::MakeFolders(item + "/Contents");
+  const char* saved_home = std::getenv("HOME");
+  const std::string home = saved_home != nullptr ? saved_home : "";
+  const char* saved_data = std::getenv("XDG_DATA_HOME");
+  const std::optional<std::string> data =
+      saved_data ? std::optional<std::string>(saved_data) : std::nullopt;
+  ::unsetenv("XDG_DATA_HOME");
+  ::setenv("HOME", (temp.path() + "/first").c_str(), 1);
+  LinuxPlatform platform;
+  ::setenv("HOME", (temp.path() + "/second").c_str(), 1);
+  const auto moved = platform.MoveToTrash(item);
+  ::setenv("HOME", home.c_str(), 1);
+  if (data) ::setenv("XDG_DATA_HOME", data->c_str(), 1);
+  ASSERT_TRUE(moved) << moved.error().code;
+  EXPECT_EQ(moved.value(), temp.path() + "/first/.local/share/Trash/files/Quorvel 2.app");
+  EXPECT_FALSE(testing::Exists(temp.path() + "/second"));
+}
+
 }  // namespace
 }  // namespace qv::cleanup
