@@ -215,8 +215,7 @@ std::optional<AppcastItem> ReadItem(const xmlNode* node, const std::string& feed
   }
   if (enclosure) ApplyEnclosure(enclosure, feedURL, item);
   if (!item.versionString) return std::nullopt;
-  item.displayVersionString =
-      enclosure ? Attribute(enclosure, "shortVersionString", true) : std::nullopt;
+  // The enclosure's attribute, set above, comes first.
   if (!item.displayVersionString) item.displayVersionString = shortVersion;
   if (!item.displayVersionString) item.displayVersionString = item.versionString;
   item.isInformationOnlyUpdate = (link && !enclosure) || informational;
