@@ -249,6 +249,8 @@ test('__proto__ keys become own data properties of set values', () => {
 });
 
 test('baseSeq stays an exact integer above 2^32', () => {
+  const fromNegativeZero = holding(-0, 'a').update(1, 'ab', false);
+  assert.ok(Object.is(fromNegativeZero.baseSeq, 0), 'a stored -0 is sent as 0');
   for (const q of [4294967295, 4294967296, 2 ** 40 + 1, 9007199254740991]) {
     const e = holding(q, 'a');
     const delta = e.update(0, 'ab', false);
@@ -257,6 +259,58 @@ test('baseSeq stays an exact integer above 2^32', () => {
     assert.equal(e.messageSeq, 0);
   }
 });
+
+// Runs `fn` while `target` has an extra property described by `descriptor`.
+function withInherited(target, key, descriptor, fn) {
+  Object.defineProperty(target, key, { configurable: true, ...descriptor });
+  try {
+    return fn();
+  } finally {
+    delete target[key];
+  }
+}
+
+test('properties inherited from the context\'s prototypes are treated as assignment treats them',
+  () => {
+    // An inherited "get" must not turn the members of a set value into accessors.
+    const e = holding(1, { a: 1 });
+    const delta = withInherited(Object.prototype, 'get', { value() { return 0; }, writable: true },
+      () => e.update(2, { a: { b: [1, { c: 'x' }] } }, false));
+    assert.deepEqual(delta, { baseSeq: 1, edits: [{ path: ['a'], op: 'set',
+      value: { b: [1, { c: 'x' }] } }] });
+
+    // An index setter on arrays neither sees the long strings of a capture nor loses them.
+    const long = 'long '.repeat(20);
+    let intercepted = 0;
+    const f = new NativeMessageEncoder();
+    assert.equal(withInherited(Array.prototype, '0', { set() { intercepted++; } },
+      () => f.update(1, { a: long, b: long }, false)), null);
+    assert.equal(intercepted, 0);
+    assert.deepEqual(f.update(2, { a: long, b: `${long}!` }, false).edits,
+      [{ path: ['b'], op: 'append', offset: long.length, text: '!' }]);
+
+    // A setter for "code" does not disturb refusals.
+    const g = holding(1, { a: 1 });
+    const refused = withInherited(Object.prototype, 'code', { set() {} },
+      () => thrown(() => g.update(2, { f() {} }, false)));
+    assert.equal(refused.message, 'Unsupported message value');
+    assert.equal(g.messageSeq, null);
+
+    // A read-only inherited property is left unset, as ordinary assignment leaves it.
+    const h = holding(1, { a: 1 });
+    const partial = withInherited(Object.prototype, 'op', { value: 'inherited', writable: false },
+      () => h.update(2, { a: 2 }, false));
+    assert.equal(partial.edits.length, 1);
+    assert.equal(Object.hasOwn(partial.edits[0], 'op'), false);
+    assert.deepEqual(Object.keys(partial.edits[0]), ['path', 'value']);
+    assert.equal(h.messageSeq, 2);
+    const k = holding(1, { a: [0] });
+    const unset = withInherited(Array.prototype, '0', { value: 'inherited', writable: false },
+      () => k.update(2, { a: [7] }, false));
+    assert.equal(Object.hasOwn(unset.edits, 0), false);
+    assert.equal(unset.edits.length, 1);
+    assertCheckpoint(k, 2, { a: [7] });
+  });
 
 test('a failure while building the delta keeps the previous checkpoint', () => {
   const e = holding(1, { a: 'x' });

@@ -34,20 +34,30 @@ constexpr char kWalkSource[] = R"js((function (kindOf) {
   const ObjectPrototype = Object.prototype;
   const copyInto = Function.prototype.call.bind(Object.getPrototypeOf(Float64Array.prototype).set);
   const F64 = Float64Array;
+  const setPrototype = Object.setPrototypeOf;
   const NAPI_FUNCTION = 7, NAPI_EXTERNAL = 8, REAL_ARRAY = 16;
   const NESTING = 1, BUDGET = 2, UNSUPPORTED = 3, NON_PLAIN = 4, OBJECT = 5, ARRAY = 6,
     NONSTANDARD = 7, SPARSE = 8;
 
-  class Refused { constructor(code) { this.code = code; } }
+  // A refusal unwinds the walk with this token and leaves its code here: nothing is assigned
+  // to objects that inherit from the context's prototypes, whose setters could intercept it.
+  const REFUSED = Object.freeze({ __proto__: null });
+  let refusal = 0;
+  function refuse(code) {
+    refusal = code;
+    throw REFUSED;
+  }
   let spare = null;  // one buffer reused between captures; nested captures take their own
 
   function capture(message) {
-    const c = { ops: spare ?? new F64(1024), n: 0, text: '', long: [], nodes: 0, bytes: 0 };
+    // `long` has no prototype, so an index setter on Array.prototype cannot intercept it.
+    const c = { ops: spare ?? new F64(1024), n: 0, text: '', long: setPrototype([], null),
+      nodes: 0, bytes: 0 };
     spare = null;
     try {
       walk(c, message, 0);
     } catch (e) {
-      if (e instanceof Refused) return e.code;
+      if (e === REFUSED) return refusal;
       throw e;
     } finally {
       if (c.ops.length <= 65536) spare = c.ops;
@@ -67,7 +77,7 @@ constexpr char kWalkSource[] = R"js((function (kindOf) {
   function charge(c, amount) {
     c.nodes += 1;
     c.bytes += amount;
-    if (c.nodes > 20000 || c.bytes > 8388608) throw new Refused(BUDGET);
+    if (c.nodes > 20000 || c.bytes > 8388608) refuse(BUDGET);
   }
 
   function countKeys(o, stringKeys) {
@@ -78,7 +88,7 @@ constexpr char kWalkSource[] = R"js((function (kindOf) {
   }
 
   function walk(c, v, depth) {
-    if (depth > 32) throw new Refused(NESTING);
+    if (depth > 32) refuse(NESTING);
     charge(c, 32);
     switch (typeof v) {
       case 'undefined': push(c, 0); return;
@@ -96,19 +106,19 @@ constexpr char kWalkSource[] = R"js((function (kindOf) {
         if (v === null) { push(c, 1); return; }
         break;
       case 'function':
-        if (kindOf(v) === NAPI_FUNCTION) throw new Refused(UNSUPPORTED);
+        if (kindOf(v) === NAPI_FUNCTION) refuse(UNSUPPORTED);
         break;
       default:
-        throw new Refused(UNSUPPORTED);
+        refuse(UNSUPPORTED);
     }
     if (isArray(v) && kindOf(v) & REAL_ARRAY) { walkArray(c, v, depth); return; }
     const prototype = getPrototype(v);
     if (prototype !== ObjectPrototype) {
-      if (kindOf(v) === NAPI_EXTERNAL) throw new Refused(UNSUPPORTED);
-      if (prototype !== null) throw new Refused(NON_PLAIN);
+      if (kindOf(v) === NAPI_EXTERNAL) refuse(UNSUPPORTED);
+      if (prototype !== null) refuse(NON_PLAIN);
     }
     const k = keys(v);
-    if (countKeys(v, k) > 20000) throw new Refused(OBJECT);
+    if (countKeys(v, k) > 20000) refuse(OBJECT);
     push(c, 6); push(c, k.length);
     for (let i = 0; i < k.length; i++) {
       const key = k[i];
@@ -120,11 +130,11 @@ constexpr char kWalkSource[] = R"js((function (kindOf) {
 
   function walkArray(c, a, depth) {
     const length = a.length;
-    if (length > 20000) throw new Refused(ARRAY);
-    if (countKeys(a, keys(a)) !== length) throw new Refused(NONSTANDARD);
+    if (length > 20000) refuse(ARRAY);
+    if (countKeys(a, keys(a)) !== length) refuse(NONSTANDARD);
     push(c, 5); push(c, length);
     for (let i = 0; i < length; i++) {
-      if (!(i in a)) throw new Refused(SPARSE);
+      if (!(i in a)) refuse(SPARSE);
       walk(c, a[i], depth + 1);
     }
   }

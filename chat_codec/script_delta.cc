@@ -14,16 +14,31 @@ namespace {
 // Array [5, n, element...]; Object [6, n, (key length, value)...]) and for an append
 // [offset, length]. Every key and text goes to the string in the same order.
 constexpr char kBuilderSource[] = R"js((function () {
-  'use strict';
   const ArrayConstructor = Array;
   const defineProperty = Object.defineProperty;
   const slice = Function.prototype.call.bind(String.prototype.slice);
+  // Assignments in sloppy mode: like napi_set_property and napi_set_element they leave a property
+  // unset, instead of throwing, when an inherited one is read-only. One small function per name
+  // keeps each store monomorphic.
+  const setAt = (a, i, v) => { a[i] = v; };
+  const setBaseSeq = (o, v) => { o.baseSeq = v; };
+  const setEdits = (o, v) => { o.edits = v; };
+  const setPath = (o, v) => { o.path = v; };
+  const setOp = (o, v) => { o.op = v; };
+  const setValue = (o, v) => { o.value = v; };
+  const setOffset = (o, v) => { o.offset = v; };
+  const setText = (o, v) => { o.text = v; };
+  // One descriptor, refilled for every member: entries are defined, not assigned. No prototype,
+  // so an inherited "get" or "set" cannot make it an accessor descriptor. Shared by nested
+  // builds: nothing runs between filling it and using it.
+  const member = {
+    __proto__: null, value: undefined, writable: true, enumerable: true, configurable: true,
+  };
 
   return function build(ops, text, baseSeq) {
+    'use strict';
     let p = 0;
     let t = 0;
-    // One descriptor, refilled for every member: entries are defined, not assigned.
-    const member = { value: undefined, writable: true, enumerable: true, configurable: true };
 
     function string(n) {
       const s = slice(text, t, t + n);
@@ -41,7 +56,7 @@ constexpr char kBuilderSource[] = R"js((function () {
         case 5: {
           const n = ops[p++];
           const a = new ArrayConstructor(n);
-          for (let i = 0; i < n; i++) a[i] = value();
+          for (let i = 0; i < n; i++) setAt(a, i, value());
           return a;
         }
         default: {
@@ -59,7 +74,7 @@ constexpr char kBuilderSource[] = R"js((function () {
     }
 
     const delta = {};
-    delta.baseSeq = baseSeq;
+    setBaseSeq(delta, baseSeq);
     const count = ops[p++];
     const edits = new ArrayConstructor(count);
     for (let i = 0; i < count; i++) {
@@ -68,22 +83,22 @@ constexpr char kBuilderSource[] = R"js((function () {
       const length = ops[p++];
       const path = new ArrayConstructor(length);
       for (let j = 0; j < length; j++) {
-        path[j] = ops[p++] === 0 ? string(ops[p++]) : ops[p++];
+        setAt(path, j, ops[p++] === 0 ? string(ops[p++]) : ops[p++]);
       }
-      edit.path = path;
+      setPath(edit, path);
       if (kind === 0) {
-        edit.op = 'set';
-        edit.value = value();
+        setOp(edit, 'set');
+        setValue(edit, value());
       } else if (kind === 1) {
-        edit.op = 'remove';
+        setOp(edit, 'remove');
       } else {
-        edit.op = 'append';
-        edit.offset = ops[p++];
-        edit.text = string(ops[p++]);
+        setOp(edit, 'append');
+        setOffset(edit, ops[p++]);
+        setText(edit, string(ops[p++]));
       }
-      edits[i] = edit;
+      setAt(edits, i, edit);
     }
-    delta.edits = edits;
+    setEdits(delta, edits);
     return delta;
   };
 }))js";
@@ -230,7 +245,13 @@ NapiResult<napi_value> ScriptDelta::build(napi_env env, const EditList& edits,
   args[0] = *ops;
   QV_NAPI_CALL(napi_create_string_utf16(env, encoder.text.data(), encoder.text.size(), &args[1]),
                "create the delta text");
-  QV_NAPI_CALL(napi_create_double(env, base_seq, &args[2]), "create baseSeq");
+  // As in build_delta: up to 2^32 - 1 an unsigned 32-bit integer (so a stored -0 reads 0).
+  if (base_seq <= 4294967295.0) {
+    QV_NAPI_CALL(napi_create_uint32(env, static_cast<std::uint32_t>(base_seq), &args[2]),
+                 "create baseSeq");
+  } else {
+    QV_NAPI_CALL(napi_create_double(env, base_seq, &args[2]), "create baseSeq");
+  }
 
   napi_value builder = nullptr;
   napi_value undefined = nullptr;
