@@ -1,5 +1,7 @@
 #include "engine_helpers.h"
 
+#include "compiled_script.h"
+
 namespace qv::chat {
 namespace {
 
@@ -69,11 +71,7 @@ NapiResult<std::unique_ptr<EngineHelpers>> EngineHelpers::create(napi_env env, b
     count = build_helper(env, pair, 1);
   } else {
     // Code generation may be refused by the host; the slower route gives the same keys.
-    bool pending = false;
-    napi_value ignored = nullptr;
-    if (napi_is_exception_pending(env, &pending) == napi_ok && pending) {
-      napi_get_and_clear_last_exception(env, &ignored);
-    }
+    clear_pending_exception(env);
   }
   if (list == nullptr || count == nullptr) {
     if (list != nullptr) napi_delete_reference(env, list);

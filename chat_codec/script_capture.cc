@@ -6,6 +6,7 @@
 
 #include "budget.h"
 #include "capture.h"
+#include "compiled_script.h"
 
 namespace qv::chat {
 namespace {
@@ -292,29 +293,14 @@ NapiResult<U16String> read_text(napi_env env, napi_value value) {
 }  // namespace
 
 std::unique_ptr<ScriptCapture> ScriptCapture::create(napi_env env) {
-  napi_value source = nullptr;
-  napi_value factory = nullptr;
   napi_value kind_of = nullptr;
-  napi_value undefined = nullptr;
-  napi_value walk = nullptr;
-  napi_valuetype type = napi_undefined;
-  napi_ref ref = nullptr;
-  if (napi_create_string_utf8(env, kWalkSource, sizeof(kWalkSource) - 1, &source) != napi_ok ||
-      napi_run_script(env, source, &factory) != napi_ok ||
-      napi_create_function(env, "kindOf", NAPI_AUTO_LENGTH, KindOf, nullptr, &kind_of) != napi_ok ||
-      napi_get_undefined(env, &undefined) != napi_ok ||
-      napi_call_function(env, undefined, factory, 1, &kind_of, &walk) != napi_ok ||
-      napi_typeof(env, walk, &type) != napi_ok || type != napi_function ||
-      napi_create_reference(env, walk, 1, &ref) != napi_ok) {
-    // Code generation may be refused by the host: clear that and let the caller fall back.
-    bool pending = false;
-    napi_value ignored = nullptr;
-    if (napi_is_exception_pending(env, &pending) == napi_ok && pending) {
-      napi_get_and_clear_last_exception(env, &ignored);
-    }
+  if (napi_create_function(env, "kindOf", NAPI_AUTO_LENGTH, KindOf, nullptr, &kind_of) != napi_ok) {
+    clear_pending_exception(env);
     return nullptr;
   }
-  return std::unique_ptr<ScriptCapture>(new ScriptCapture(env, ref));
+  napi_ref walk = compile_function(env, kWalkSource, 1, &kind_of);
+  if (walk == nullptr) return nullptr;
+  return std::unique_ptr<ScriptCapture>(new ScriptCapture(env, walk));
 }
 
 ScriptCapture::~ScriptCapture() {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "compiled_script.h"
+
 namespace qv::chat {
 namespace {
 
@@ -165,27 +167,9 @@ class Encoder {
 }  // namespace
 
 std::unique_ptr<ScriptDelta> ScriptDelta::create(napi_env env) {
-  napi_value source = nullptr;
-  napi_value factory = nullptr;
-  napi_value undefined = nullptr;
-  napi_value builder = nullptr;
-  napi_valuetype type = napi_undefined;
-  napi_ref ref = nullptr;
-  if (napi_create_string_utf8(env, kBuilderSource, sizeof(kBuilderSource) - 1, &source) !=
-          napi_ok ||
-      napi_run_script(env, source, &factory) != napi_ok ||
-      napi_get_undefined(env, &undefined) != napi_ok ||
-      napi_call_function(env, undefined, factory, 0, nullptr, &builder) != napi_ok ||
-      napi_typeof(env, builder, &type) != napi_ok || type != napi_function ||
-      napi_create_reference(env, builder, 1, &ref) != napi_ok) {
-    bool pending = false;
-    napi_value ignored = nullptr;
-    if (napi_is_exception_pending(env, &pending) == napi_ok && pending) {
-      napi_get_and_clear_last_exception(env, &ignored);
-    }
-    return nullptr;
-  }
-  return std::unique_ptr<ScriptDelta>(new ScriptDelta(env, ref));
+  napi_ref builder = compile_function(env, kBuilderSource, 0, nullptr);
+  if (builder == nullptr) return nullptr;
+  return std::unique_ptr<ScriptDelta>(new ScriptDelta(env, builder));
 }
 
 ScriptDelta::~ScriptDelta() {
