@@ -380,6 +380,19 @@ test('after dispose no event arrives', async () => {
   await agent.finish();
 });
 
+test('events already queued when dispose runs are not delivered', async () => {
+  feedText = feed(item({ version: '2.0' }));
+  const agent = new Agent();
+  // "available" and the two "downloading" events that follow it are queued in one turn; the
+  // callback disposes while the later two still wait in the channel.
+  await agent.call('start', feedURL, '$disposeAt:available', false);
+  await agent.call('check');
+  await agent.untilEvent((e) => e.type === 'available', 'available');
+  await sleep(1000);
+  assert.deepEqual(types(agent.events), ['checking', 'available']);
+  await agent.finish();
+});
+
 test('calls from a worker thread do not reach the updater of the main thread', async () => {
   feedText = feed(item({ version: '2.0' }));
   const agent = new Agent();

@@ -37,8 +37,17 @@ lines.on('line', async (line) => {
     write({ call: `${workerCall} in a worker`, ...(await callInWorker(workerCall, workerArgs)) });
     return;
   }
-  // "$onEvent" stands for the event callback.
-  const actual = args.map((a) => (a === '$onEvent' ? onEvent : a));
+  // "$onEvent" stands for the event callback; "$disposeAt:<type>" for one that also calls
+  // "dispose" from within the callback of the first event of that type.
+  const actual = args.map((a) => {
+    if (a === '$onEvent') return onEvent;
+    if (typeof a !== 'string' || !a.startsWith('$disposeAt:')) return a;
+    const type = a.slice('$disposeAt:'.length);
+    return (...event) => {
+      onEvent(...event);
+      if (JSON.parse(event[0]).type === type) services.dispose();
+    };
+  });
   try {
     const result = services[call](...actual);
     write({ call, result: result === undefined ? '<undefined>' : result });
