@@ -90,7 +90,9 @@ test('sequence numbers', () => {
   const invalid = [1.5, -1, 9007199254740992, NaN, Infinity, -Infinity, 2 ** 64, -0.5];
   for (const q of invalid) {
     const e = holding(1, 'x');
-    const err = thrown(() => e.update(q, 'x', false));
+    let read = false;
+    const err = thrown(() => e.update(q, { get a() { read = true; return 1; } }, false));
+    assert.equal(read, false, `${q} is refused before the message is read`);
     assert.equal(err.message, 'Invalid message sequence', String(q));
     assert.equal(err.code, 'GenericFailure', String(q));
     assert.ok(err instanceof Error);
