@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "cleanup/unique_fd.h"
+#include "qv/unique_fd.h"
 
 namespace qv::cleanup {
 namespace {
@@ -27,7 +27,7 @@ std::optional<std::string> ReadFile(const std::string& path) {
   // Non-blocking open and a regular-file check: a pipe or device swapped in after the file
   // was checked must not hold up the scan.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd.valid()) return std::nullopt;
+  if (!fd) return std::nullopt;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   std::string data;

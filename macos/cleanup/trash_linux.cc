@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cleanup/probes.h"
-#include "cleanup/unique_fd.h"
+#include "qv/unique_fd.h"
 
 namespace qv::cleanup {
 namespace {
@@ -115,12 +115,12 @@ qv::Result<std::string, TrashError> MoveToTrashFolder(const std::string& item,
     // The record is created first and exclusively: it reserves the name against other trashers.
     const std::string info_path = ChildPath(info, trashed_name + ".trashinfo");
     UniqueFd fd(::open(info_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!fd.valid()) {
+    if (!fd) {
       if (errno == EEXIST) continue;
       return qv::Err<TrashError>{TrashError{errno}};
     }
     const qv::Status<TrashError> written = WriteAll(fd.get(), record);
-    fd.Reset();
+    fd.reset();
     if (!written) {
       ::unlink(info_path.c_str());
       return qv::Err<TrashError>{written.error()};

@@ -1,11 +1,11 @@
-// Owns a POSIX descriptor and closes it once.
+// Owns one file descriptor and closes it exactly once.
 #pragma once
 
 #include <unistd.h>
 
 #include <utility>
 
-namespace qv::cleanup {
+namespace qv {
 
 class UniqueFd {
  public:
@@ -13,25 +13,22 @@ class UniqueFd {
   explicit UniqueFd(int fd) : fd_(fd) {}
   UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
+    if (this != &other) reset(std::exchange(other.fd_, -1));
     return *this;
   }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { Reset(); }
+  ~UniqueFd() { reset(); }
 
   int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void Reset() {
+  explicit operator bool() const { return fd_ >= 0; }
+  void reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    fd_ = fd;
   }
 
  private:
   int fd_ = -1;
 };
 
-}  // namespace qv::cleanup
+}  // namespace qv
