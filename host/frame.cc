@@ -45,21 +45,28 @@ bool InputReader::read_exact(char* dest, std::size_t n) {
   return true;
 }
 
-std::optional<std::string> read_frame(InputReader& in) {
+bool read_frame(InputReader& in, std::string& payload) {
   char prefix[4];
-  if (!in.read_exact(prefix, sizeof prefix)) return std::nullopt;
+  if (!in.read_exact(prefix, sizeof prefix)) return false;
   std::uint32_t length;
   std::memcpy(&length, prefix, sizeof length);
   // The buffer grows with the data that actually arrives (1 MiB first, then doubling), so a
-  // bogus length costs little until its bytes are really sent.
-  std::string payload;
+  // bogus length costs little until its bytes are really sent. Resizing a reused buffer only
+  // clears the part beyond its previous size.
+  if (length == 0) payload.clear();
   std::size_t have = 0;
   while (have < length) {
     std::size_t next = std::min<std::size_t>(length, std::max<std::size_t>(1 << 20, have * 2));
     payload.resize(next);
-    if (!in.read_exact(payload.data() + have, next - have)) return std::nullopt;
+    if (!in.read_exact(payload.data() + have, next - have)) return false;
     have = next;
   }
+  return true;
+}
+
+std::optional<std::string> read_frame(InputReader& in) {
+  std::string payload;
+  if (!read_frame(in, payload)) return std::nullopt;
   return payload;
 }
 

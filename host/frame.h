@@ -34,6 +34,10 @@ class InputReader {
   bool ended_ = false;
 };
 
+// Reads the next frame's payload into `payload`, reusing its storage; false at end of input
+// (also when a frame is cut short), leaving `payload` unspecified.
+bool read_frame(InputReader& in, std::string& payload);
+
 // The next frame's payload, or nothing at end of input (also when a frame is cut short).
 std::optional<std::string> read_frame(InputReader& in);
 

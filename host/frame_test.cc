@@ -52,13 +52,16 @@ std::vector<std::string> read_all_frames(const std::string& input, std::size_t b
   });
   InputReader in(pipe.read.get(), buffer_size);
   std::vector<std::string> frames;
-  while (auto f = read_frame(in)) frames.push_back(std::move(*f));
+  // One buffer for every frame, the way the relay reads them.
+  std::string payload = "stale bytes from before";
+  while (read_frame(in, payload)) frames.push_back(payload);
   writer.join();
   return frames;
 }
 
 TEST(ReadFrame, StreamsOfFrames) {
   const std::string big(3 * 1024 * 1024 + 17, 'b');
+  const std::string mid(70'000, 'm');
   struct Case {
     const char* name;
     std::string input;
@@ -77,6 +80,10 @@ TEST(ReadFrame, StreamsOfFrames) {
       {"larger than every buffer",
        prefix(static_cast<std::uint32_t>(big.size())) + big + prefix(1) + "z",
        {big, "z"}},
+      {"sizes down and up in one buffer",
+       prefix(70'000) + mid + prefix(3) + "abc" + prefix(0) + prefix(70'000) + mid + prefix(1) +
+           "q",
+       {mid, "abc", "", mid, "q"}},
   };
   for (const Case& c : cases) {
     for (std::size_t buffer : {std::size_t{5}, std::size_t{64 * 1024}}) {

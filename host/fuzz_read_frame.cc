@@ -62,13 +62,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   qv::host::InputReader in(fd.get(), buffer_size);
   std::size_t consumed = 0;
-  while (auto payload = qv::host::read_frame(in)) {
-    consumed += 4 + payload->size();
+  std::string payload;  // reused across frames, as in the relay
+  while (qv::host::read_frame(in, payload)) {
+    consumed += 4 + payload.size();
     if (consumed > size - 1) std::abort();
-    if (qv::host::valid_utf8_prefix(*payload) != plain_valid_prefix(*payload)) std::abort();
-    std::string text = qv::host::repair_utf8(*payload);
+    const std::size_t prefix = qv::host::valid_utf8_prefix(payload);
+    if (prefix != plain_valid_prefix(payload)) std::abort();
+    if (qv::host::is_valid_utf8(payload) != (prefix == payload.size())) std::abort();
+    std::string text = qv::host::repair_utf8(payload);
     if (!qv::host::is_valid_utf8(text)) std::abort();
-    if (qv::host::is_valid_utf8(*payload) != (text == *payload)) std::abort();
+    if (qv::host::is_valid_utf8(payload) != (text == payload)) std::abort();
     auto header = qv::json::scan_header(text);
     auto reply = qv::host::oversize_reply(text);
     if (reply.has_value() != (header && header->id_text)) std::abort();

@@ -15,6 +15,9 @@ namespace qv::host {
 namespace {
 
 constexpr std::size_t kReadBuffer = 8192;
+// Frame buffers up to this capacity are kept for the next frame (room for the largest message
+// the browser accepts, grown once).
+constexpr std::size_t kKeptFrameBuffer = 4 * kMaxBrowserMessage;
 
 void pause_before_reconnect() {
   timespec left{1, 0};
@@ -76,11 +79,7 @@ void relay_lines(int fd, BrowserWriter& browser, BridgeState& state) {
 void BridgeState::Locked::send_to_app(std::string_view text) {
   UniqueFd& fd = state_.socket_;
   if (!fd) return;
-  std::string message;
-  message.reserve(text.size() + 1);
-  message.append(text);
-  message.push_back('\n');
-  if (!send_all(fd.get(), message)) shutdown_both(fd.get());
+  if (!send_all(fd.get(), text, "\n")) shutdown_both(fd.get());
 }
 
 [[noreturn]] void end_process(int status) {
@@ -116,19 +115,32 @@ void connection_loop(const std::string& path, BrowserWriter& browser, BridgeStat
 }
 
 void browser_loop(InputReader& in, BridgeState& state) {
-  while (auto payload = read_frame(in)) {
-    std::string text = is_valid_utf8(*payload) ? std::move(*payload) : repair_utf8(*payload);
-    auto header = json::scan_header(text);
-    if (!header) continue;
+  // Both buffers live across frames, so steady traffic allocates nothing.
+  std::string payload;
+  std::string repaired;
+  while (read_frame(in, payload)) {
+    std::string* text = &payload;
+    if (!is_valid_utf8(payload)) {
+      repaired = repair_utf8(payload);
+      text = &repaired;
+    }
+    auto scanned = json::scan_header(*text);
+    if (!scanned) continue;
+    const json::MessageHeader& header = *scanned;
     // In valid JSON a raw line feed can only be whitespace between tokens; as a space it keeps
     // the message on one line of the socket protocol and leaves its meaning unchanged.
-    for (auto nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', nl + 1)) {
-      text[nl] = ' ';
+    for (auto nl = text->find('\n'); nl != std::string::npos; nl = text->find('\n', nl + 1)) {
+      (*text)[nl] = ' ';
     }
-    auto locked = state.lock();
-    if (header->event == "hello") locked.hello() = text;
-    // Id 0 belongs to the host's own detach notice; such messages are consumed here.
-    if (!header->id_text || header->id_value != 0) locked.send_to_app(text);
+    {
+      auto locked = state.lock();
+      if (header.event == "hello") locked.hello() = *text;
+      // Id 0 belongs to the host's own detach notice; such messages are consumed here.
+      if (!header.id_text || header.id_value != 0) locked.send_to_app(*text);
+    }
+    // One outsized frame should not pin its memory for the rest of the session.
+    if (payload.capacity() > kKeptFrameBuffer) std::string().swap(payload);
+    if (repaired.capacity() > kKeptFrameBuffer) std::string().swap(repaired);
   }
 }
 

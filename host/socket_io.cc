@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 
 #include <cerrno>
@@ -71,6 +72,28 @@ qv::Status<int> send_all(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return qv::kOk;
+}
+
+qv::Status<int> send_all(int fd, std::string_view head, std::string_view tail) {
+  while (!head.empty()) {
+    iovec parts[2] = {{const_cast<char*>(head.data()), head.size()},
+                      {const_cast<char*>(tail.data()), tail.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = tail.empty() ? 1 : 2;
+    ssize_t n = ::sendmsg(fd, &message, kSendFlags);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return qv::Err{errno};
+    if (n == 0) return qv::Err{EIO};
+    auto sent = static_cast<std::size_t>(n);
+    if (sent < head.size()) {
+      head.remove_prefix(sent);
+      continue;
+    }
+    tail.remove_prefix(sent - head.size());
+    head = {};
+  }
+  return send_all(fd, tail);
 }
 
 long receive_some(int fd, char* dest, std::size_t n) {

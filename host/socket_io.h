@@ -23,6 +23,10 @@ qv::Result<UniqueFd, int> duplicate(int fd);
 // any other error or when a send makes no progress.
 qv::Status<int> send_all(int fd, std::string_view bytes);
 
+// Sends `head` then `tail` as one stream of bytes without joining them first, with the same
+// continuation and failure rules as send_all.
+qv::Status<int> send_all(int fd, std::string_view head, std::string_view tail);
+
 // Receives once, retrying interruptions; 0 at end of stream, negative on failure.
 long receive_some(int fd, char* dest, std::size_t n);
 

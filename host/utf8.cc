@@ -1,5 +1,6 @@
 #include "utf8.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -42,7 +43,70 @@ Step step(const unsigned char* p, const unsigned char* end) {
   return {i, true};
 }
 
+// Sixteen bytes as one value; the GCC/Clang vector extension compiles to SSE2 or NEON.
+using Block = unsigned char __attribute__((vector_size(16)));
+
+Block load(const unsigned char* p) {
+  Block b;
+  std::memcpy(&b, p, sizeof b);
+  return b;
+}
+
+bool any(Block b) {
+  std::uint64_t half[2];
+  std::memcpy(half, &b, sizeof half);
+  return (half[0] | half[1]) != 0;
+}
+
+// Lanes set where the block at `q` breaks well-formed UTF-8; the three bytes before it are read
+// too. A byte must be a continuation exactly when one of the three bytes before it leads a
+// sequence that long; beyond that only the never-used bytes and the second-byte limits after
+// E0, ED, F0 and F4 are left to check.
+Block faults(const unsigned char* q) {
+  const Block b = load(q);
+  const Block p1 = load(q - 1);
+  const Block p2 = load(q - 2);
+  const Block p3 = load(q - 3);
+  const Block continuation = (Block)((b & 0xC0) == 0x80);
+  const Block expected = (Block)(p1 >= 0xC0) | (Block)(p2 >= 0xE0) | (Block)(p3 >= 0xF0);
+  Block bad = continuation ^ expected;
+  bad |= (Block)(b == 0xC0) | (Block)(b == 0xC1) | (Block)(b >= 0xF5);
+  bad |= (Block)(p1 == 0xE0) & (Block)(b < 0xA0);
+  bad |= (Block)(p1 == 0xED) & (Block)(b > 0x9F);
+  bad |= (Block)(p1 == 0xF0) & (Block)(b < 0x90);
+  bad |= (Block)(p1 == 0xF4) & (Block)(b > 0x8F);
+  return bad;
+}
+
 }  // namespace
+
+bool is_valid_utf8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  // The first block is checked from a copy with zeros before it (nothing is open at the
+  // start) and, for short texts, after it (the end closes every sequence).
+  unsigned char edge[3 + 16] = {};
+  std::memcpy(edge + 3, p, std::min<std::size_t>(n, 16));
+  if (any(faults(edge + 3))) return false;
+  if (n < 16) return true;
+  const auto* q = p + 16;
+  const auto* end = p + n;
+  const Block high = Block{} | 0x80;
+  // Four blocks per step, so that one test covers 64 bytes.
+  for (; end - q >= 64; q += 64) {
+    // ASCII after three ASCII bytes cannot hold a fault.
+    const Block all = load(q - 3) | load(q) | load(q + 16) | load(q + 32) | load(q + 48);
+    if (!any(all & high)) continue;
+    if (any(faults(q) | faults(q + 16) | faults(q + 32) | faults(q + 48))) return false;
+  }
+  for (; end - q >= 16; q += 16) {
+    if (any(faults(q))) return false;
+  }
+  // The rest, with the three bytes before it and zeros after it, which close any open sequence.
+  unsigned char tail[3 + 16] = {};
+  std::memcpy(tail, q - 3, static_cast<std::size_t>(end - q) + 3);
+  return !any(faults(tail + 3));
+}
 
 std::size_t valid_utf8_prefix(std::string_view bytes) {
   const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());

@@ -59,5 +59,59 @@ TEST(RepairUtf8, InvalidByteAtEveryOffset) {
   }
 }
 
+// The block-wise check against the bytewise one, with each sequence moved across the 16-byte
+// blocks and the 64-byte steps, inside ASCII and inside non-ASCII text, and cut by the end.
+TEST(IsValidUtf8, AgreesWithTheBytewiseCheckAtEveryPosition) {
+  const std::string pieces[] = {
+      "\xC3\xA9",
+      "\xE2\x82\xAC",
+      "\xF0\x9F\x98\x80",
+      "\xC2\x80",
+      "\xDF\xBF",
+      "\xE0\xA0\x80",
+      "\xED\x9F\xBF",
+      "\xEE\x80\x80",
+      "\xF4\x8F\xBF\xBF",
+      "\x80",
+      "\xBF",
+      "\xC0\xAF",
+      "\xC1\xBF",
+      "\xE0\x9F\xBF",
+      "\xED\xA0\x80",
+      "\xF0\x8F\xBF\xBF",
+      "\xF4\x90\x80\x80",
+      "\xF5\x80\x80\x80",
+      "\xFF",
+      "\xC3",
+      "\xE2\x82",
+      "\xF0\x9F\x98",
+      "\xC3\xA9\xA9",
+      "\xE2\xC3\xA9",
+      "\xF0\x9F\x98\x80\x80",
+  };
+  std::size_t checked = 0;
+  std::size_t valid = 0;
+  for (const std::string& filler : {std::string("a"), std::string("\xC3\xA9")}) {
+    for (const std::string& piece : pieces) {
+      for (std::size_t before = 0; before < 70; ++before) {
+        for (std::size_t after : {std::size_t{0}, std::size_t{1}, std::size_t{17}}) {
+          std::string text;
+          while (text.size() < before) text += filler;
+          text += piece;
+          for (std::size_t i = 0; i < after; ++i) text += filler;
+          const bool expected = valid_utf8_prefix(text) == text.size();
+          ASSERT_EQ(is_valid_utf8(text), expected) << "piece of " << piece.size() << " bytes at "
+                                                   << before << ", " << after << " fillers after";
+          ++checked;
+          valid += expected ? 1 : 0;
+        }
+      }
+    }
+  }
+  // Both outcomes must really occur for the comparison to mean anything.
+  EXPECT_GT(valid, 0u);
+  EXPECT_LT(valid, checked);
+}
+
 }  // namespace
 }  // namespace qv::host
