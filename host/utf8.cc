@@ -45,14 +45,15 @@ Step step(const unsigned char* p, const unsigned char* end) {
 
 // Sixteen bytes as one value; the GCC/Clang vector extension compiles to SSE2 or NEON.
 using Block = unsigned char __attribute__((vector_size(16)));
+using Signed = signed char __attribute__((vector_size(16)));
 
-Block load(const unsigned char* p) {
+[[gnu::always_inline]] inline Block load(const unsigned char* p) {
   Block b;
   std::memcpy(&b, p, sizeof b);
   return b;
 }
 
-bool any(Block b) {
+[[gnu::always_inline]] inline bool any(Block b) {
   std::uint64_t half[2];
   std::memcpy(half, &b, sizeof half);
   return (half[0] | half[1]) != 0;
@@ -62,20 +63,24 @@ bool any(Block b) {
 // too. A byte must be a continuation exactly when one of the three bytes before it leads a
 // sequence that long; beyond that only the never-used bytes and the second-byte limits after
 // E0, ED, F0 and F4 are left to check.
-Block faults(const unsigned char* q) {
+[[gnu::always_inline]] inline Block faults(const unsigned char* q) {
   const Block b = load(q);
   const Block p1 = load(q - 1);
-  const Block p2 = load(q - 2);
-  const Block p3 = load(q - 3);
-  const Block continuation = (Block)((b & 0xC0) == 0x80);
-  const Block expected = (Block)(p1 >= 0xC0) | (Block)(p2 >= 0xE0) | (Block)(p3 >= 0xF0);
-  Block bad = continuation ^ expected;
-  bad |= (Block)(b == 0xC0) | (Block)(b == 0xC1) | (Block)(b >= 0xF5);
-  bad |= (Block)(p1 == 0xE0) & (Block)(b < 0xA0);
-  bad |= (Block)(p1 == 0xED) & (Block)(b > 0x9F);
-  bad |= (Block)(p1 == 0xF0) & (Block)(b < 0x90);
-  bad |= (Block)(p1 == 0xF4) & (Block)(b > 0x8F);
-  return bad;
+  // Signed views with the top bit flipped turn unsigned limits into single signed compares.
+  const Signed x = (Signed)(b ^ 0x80);
+  const Signed x1 = (Signed)(p1 ^ 0x80);
+  const Signed x2 = (Signed)(load(q - 2) ^ 0x80);
+  const Signed x3 = (Signed)(load(q - 3) ^ 0x80);
+  const Signed continuation = (Signed)b < -0x40;                              // 80..BF
+  const Signed expected = (x1 >= 0x40) | (x2 >= 0x60) | (x3 >= 0x70);         // C0.., E0.., F0..
+  Signed bad = (continuation ^ expected) | ((x & -2) == 0x40) | (x >= 0x75);  // C0, C1, F5..
+  // After E0, ED, F0 and F4 a continuation byte must also be at least A0, at most 9F, at
+  // least 90 and at most 8F.
+  bad |= (p1 == 0xE0) & (x < 0x20);
+  bad |= (p1 == 0xED) & (x >= 0x20);
+  bad |= (p1 == 0xF0) & (x < 0x10);
+  bad |= (p1 == 0xF4) & (x >= 0x10);
+  return (Block)bad;
 }
 
 }  // namespace
