@@ -75,6 +75,14 @@ qv::Status<int> send_all(int fd, std::string_view bytes) {
 }
 
 qv::Status<int> send_all(int fd, std::string_view head, std::string_view tail) {
+  // Short messages cost less joined in a stack buffer than gathered by the kernel.
+  constexpr std::size_t kJoinLimit = 4096;
+  if (head.size() + tail.size() <= kJoinLimit) {
+    char joined[kJoinLimit];
+    std::memcpy(joined, head.data(), head.size());
+    std::memcpy(joined + head.size(), tail.data(), tail.size());
+    return send_all(fd, std::string_view(joined, head.size() + tail.size()));
+  }
   while (!head.empty()) {
     iovec parts[2] = {{const_cast<char*>(head.data()), head.size()},
                       {const_cast<char*>(tail.data()), tail.size()}};
