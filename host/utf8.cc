@@ -91,7 +91,7 @@ bool is_valid_utf8(std::string_view bytes) {
   // The first block is checked from a copy with zeros before it (nothing is open at the
   // start) and, for short texts, after it (the end closes every sequence).
   unsigned char edge[3 + 16] = {};
-  std::memcpy(edge + 3, p, std::min<std::size_t>(n, 16));
+  if (n != 0) std::memcpy(edge + 3, p, std::min<std::size_t>(n, 16));  // an empty view may be null
   if (any(faults(edge + 3))) return false;
   if (n < 16) return true;
   const auto* q = p + 16;

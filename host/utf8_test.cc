@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 namespace qv::host {
 namespace {
@@ -108,6 +109,7 @@ TEST(IsValidUtf8, AgreesWithTheBytewiseCheckAtEveryPosition) {
       }
     }
   }
+  EXPECT_TRUE(is_valid_utf8(std::string_view()));
   // Both outcomes must really occur for the comparison to mean anything.
   EXPECT_GT(valid, 0u);
   EXPECT_LT(valid, checked);
