@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "unique_fd.h"
+#include "qv/unique_fd.h"
 
 namespace qv::host {
 namespace {

@@ -11,7 +11,7 @@
 #include "frame.h"
 #include "json/header_scan.h"
 #include "oversize.h"
-#include "unique_fd.h"
+#include "qv/unique_fd.h"
 #include "utf8.h"
 
 namespace {
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   // The first byte picks the reader's buffer size so that buffer boundaries move around.
   const std::size_t buffer_size = 1 + data[0] % 16;
-  qv::host::UniqueFd fd(::memfd_create("frames", MFD_CLOEXEC));
+  qv::UniqueFd fd(::memfd_create("frames", MFD_CLOEXEC));
   if (!fd) std::abort();
   if (::write(fd.get(), data + 1, size - 1) != static_cast<ssize_t>(size - 1)) std::abort();
   if (::lseek(fd.get(), 0, SEEK_SET) != 0) std::abort();

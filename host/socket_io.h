@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "qv/result.h"
-#include "unique_fd.h"
+#include "qv/unique_fd.h"
 
 namespace qv::host {
 

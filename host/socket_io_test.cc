@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "unique_fd.h"
+#include "qv/unique_fd.h"
 
 namespace qv::host {
 namespace {

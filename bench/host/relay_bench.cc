@@ -21,13 +21,13 @@
 
 #include "frame.h"
 #include "json/header_scan.h"
-#include "unique_fd.h"
+#include "qv/unique_fd.h"
 #include "utf8.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using qv::host::UniqueFd;
+using qv::UniqueFd;
 
 [[noreturn]] void die(const char* what) {
   std::perror(what);
