@@ -23,7 +23,7 @@ namespace qv::cleanup {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::BundleSpec;
+using testing::BundleLayout;
 using testing::MakeBundle;
 
 constexpr char kIdentifier[] = "app.quorvel.test";
@@ -50,8 +50,8 @@ struct Scene {
   ~Scene() {
     for (pid_t pid : processes) testing::StopProcess(pid);
   }
-  std::string Run(std::string bundle, const BundleSpec& spec = {}) {
-    running = MakeBundle(ParentPath(bundle), LastComponent(bundle), spec);
+  std::string Run(std::string bundle, const BundleLayout& layout = {}) {
+    running = MakeBundle(ParentPath(bundle), LastComponent(bundle), layout);
     return running;
   }
   void Start(const std::string& program) {
@@ -61,10 +61,10 @@ struct Scene {
   }
 };
 
-BundleSpec Version(std::string v) {
-  BundleSpec spec;
-  spec.version = std::move(v);
-  return spec;
+BundleLayout Version(std::string v) {
+  BundleLayout layout;
+  layout.version = std::move(v);
+  return layout;
 }
 
 std::string SleepBinary() {
@@ -99,7 +99,7 @@ std::vector<Case> Cases() {
   add({"copies in both folders, binary property list",
        [](Scene& s) {
          s.Run(s.system_apps + "/Quorvel.app");
-         BundleSpec old = Version("1.0.0");
+         BundleLayout old = Version("1.0.0");
          old.binary_plist = true;
          MakeBundle(s.home_apps, "Quorvel copy 3.app", old);
          MakeBundle(s.system_apps, "Quorvel (2).app", old);
@@ -172,10 +172,10 @@ std::vector<Case> Cases() {
        [](Scene& s) {
          s.Run(s.system_apps + "/Quorvel.app");
          MakeBundle(s.system_apps, "Quorvel 2.app", Version("1.2"));
-         BundleSpec other_id;
+         BundleLayout other_id;
          other_id.identifier = "app.quorvel.other";
          MakeBundle(s.system_apps, "Quorvel 3.app", other_id);
-         BundleSpec other_exe;
+         BundleLayout other_exe;
          other_exe.executable_key = "Quorvel Helper";
          MakeBundle(s.system_apps, "Quorvel 4.app", other_exe);
          fs::remove(MakeBundle(s.system_apps, "Quorvel 5.app") + "/Contents/Info.plist");
@@ -204,7 +204,7 @@ std::vector<Case> Cases() {
   add({"copy with a running process is busy; a neighbour's process is not",
        [](Scene& s) {
          s.Run(s.system_apps + "/Quorvel.app");
-         BundleSpec runs;
+         BundleLayout runs;
          runs.executable_source = SleepBinary();
          s.Start(MakeBundle(s.system_apps, "Quorvel 2.app", runs) + "/Contents/MacOS/Quorvel");
          MakeBundle(s.system_apps, "Quorvel 3.app", runs);
@@ -216,17 +216,17 @@ std::vector<Case> Cases() {
   add({"the first failing check decides",
        [](Scene& s) {
          s.Run(s.system_apps + "/Quorvel.app");
-         BundleSpec newer_busy_unsigned = Version("9.0.0");
+         BundleLayout newer_busy_unsigned = Version("9.0.0");
          newer_busy_unsigned.executable_source = SleepBinary();
          newer_busy_unsigned.sealed = false;
          s.Start(MakeBundle(s.system_apps, "Quorvel 2.app", newer_busy_unsigned) +
                  "/Contents/MacOS/Quorvel");
-         BundleSpec busy_unsigned;
+         BundleLayout busy_unsigned;
          busy_unsigned.executable_source = SleepBinary();
          busy_unsigned.sealed = false;
          s.Start(MakeBundle(s.home_apps, "Quorvel 3.app", busy_unsigned) +
                  "/Contents/MacOS/Quorvel");
-         BundleSpec foreign_newer = Version("9.0.0");
+         BundleLayout foreign_newer = Version("9.0.0");
          foreign_newer.identifier = "app.quorvel.other";
          MakeBundle(s.system_apps, "Quorvel 4.app", foreign_newer);
        },
@@ -236,7 +236,7 @@ std::vector<Case> Cases() {
   add({"a copy of another user is inaccessible even when busy and unsigned",
        [](Scene& s) {
          s.Run(s.system_apps + "/Quorvel.app");
-         BundleSpec busy_unsigned;
+         BundleLayout busy_unsigned;
          busy_unsigned.executable_source = SleepBinary();
          busy_unsigned.sealed = false;
          const std::string b = MakeBundle(s.system_apps, "Quorvel 2.app", busy_unsigned);
@@ -252,15 +252,15 @@ std::vector<Case> Cases() {
   add({"unsigned, other-team and broken copies are unverified",
        [](Scene& s) {
          s.Run(s.system_apps + "/Quorvel.app");
-         BundleSpec unsigned_spec;
+         BundleLayout unsigned_spec;
          unsigned_spec.sealed = false;
          MakeBundle(s.system_apps, "Quorvel 2.app", unsigned_spec);
-         BundleSpec other_team;
+         BundleLayout other_team;
          other_team.team = "TEAM2";
          MakeBundle(s.system_apps, "Quorvel 3.app", other_team);
          const std::string broken = MakeBundle(s.home_apps, "Quorvel 4.app");
          testing::WriteFile(broken + "/Contents/MacOS/Quorvel", "#!/bin/sh\nexit 1\n");
-         BundleSpec no_team;
+         BundleLayout no_team;
          no_team.team = std::nullopt;
          MakeBundle(s.home_apps, "Quorvel 5.app", no_team);
        },
@@ -269,7 +269,7 @@ std::vector<Case> Cases() {
        Counts(0, 0, 4, 0)});
   add({"signatures without a team match each other",
        [](Scene& s) {
-         BundleSpec no_team;
+         BundleLayout no_team;
          no_team.team = std::nullopt;
          s.Run(s.system_apps + "/Quorvel.app", no_team);
          MakeBundle(s.system_apps, "Quorvel 2.app", no_team);
@@ -315,19 +315,19 @@ std::vector<Case> Cases() {
        CleanupStatus::kNotInstalled,
        {},
        {}});
-  const std::vector<std::pair<std::string, std::function<void(BundleSpec&)>>> bad_self = {
-      {"two-part version", [](BundleSpec& b) { b.version = "1.2"; }},
-      {"suffixed version", [](BundleSpec& b) { b.version = "1.2.3-beta"; }},
-      {"leading zero", [](BundleSpec& b) { b.version = "1.02.3"; }},
-      {"other executable", [](BundleSpec& b) { b.executable_key = "Helper"; }},
-      {"other identifier", [](BundleSpec& b) { b.identifier = "app.quorvel.other"; }},
-      {"unsigned", [](BundleSpec& b) { b.sealed = false; }},
+  const std::vector<std::pair<std::string, std::function<void(BundleLayout&)>>> bad_self = {
+      {"two-part version", [](BundleLayout& b) { b.version = "1.2"; }},
+      {"suffixed version", [](BundleLayout& b) { b.version = "1.2.3-beta"; }},
+      {"leading zero", [](BundleLayout& b) { b.version = "1.02.3"; }},
+      {"other executable", [](BundleLayout& b) { b.executable_key = "Helper"; }},
+      {"other identifier", [](BundleLayout& b) { b.identifier = "app.quorvel.other"; }},
+      {"unsigned", [](BundleLayout& b) { b.sealed = false; }},
   };
   for (const auto& bad : bad_self) {
-    const std::function<void(BundleSpec&)> change = bad.second;
+    const std::function<void(BundleLayout&)> change = bad.second;
     add({"running bundle unverified: " + bad.first,
          [change](Scene& s) {
-           BundleSpec self;
+           BundleLayout self;
            change(self);
            s.Run(s.system_apps + "/Quorvel.app", self);
            MakeBundle(s.system_apps, "Quorvel 2.app", Version("1.0.0"));
@@ -374,7 +374,7 @@ std::vector<Case> Cases() {
   add({"process started from the candidate before the move",
        [](Scene& s) {
          s.Run(s.system_apps + "/Quorvel.app");
-         BundleSpec runs;
+         BundleLayout runs;
          runs.executable_source = SleepBinary();
          const std::string b = MakeBundle(s.home_apps, "Quorvel 2.app", runs);
          s.platform.after_signature = [&s, b](const std::string& bundle) {

@@ -68,17 +68,18 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-std::string MakeBundle(const std::string& folder, const std::string& name, const BundleSpec& spec) {
+std::string MakeBundle(const std::string& folder, const std::string& name,
+                       const BundleLayout& layout) {
   std::string bundle = folder + "/" + name;
   MakeFolders(bundle + "/Contents/MacOS");
   plist_t dict = plist_new_dict();
-  plist_dict_set_item(dict, "CFBundleIdentifier", plist_new_string(spec.identifier.c_str()));
-  plist_dict_set_item(dict, "CFBundleExecutable", plist_new_string(spec.executable_key.c_str()));
-  plist_dict_set_item(dict, "CFBundleShortVersionString", plist_new_string(spec.version.c_str()));
+  plist_dict_set_item(dict, "CFBundleIdentifier", plist_new_string(layout.identifier.c_str()));
+  plist_dict_set_item(dict, "CFBundleExecutable", plist_new_string(layout.executable_key.c_str()));
+  plist_dict_set_item(dict, "CFBundleShortVersionString", plist_new_string(layout.version.c_str()));
   plist_dict_set_item(dict, "CFBundleName", plist_new_string("Quorvel"));
   char* bytes = nullptr;
   uint32_t length = 0;
-  if (spec.binary_plist) {
+  if (layout.binary_plist) {
     plist_to_bin(dict, &bytes, &length);
   } else {
     plist_to_xml(dict, &bytes, &length);
@@ -87,14 +88,14 @@ std::string MakeBundle(const std::string& folder, const std::string& name, const
   WriteFile(bundle + "/Contents/Info.plist", std::string(bytes, length));
   std::free(bytes);
   const std::string exe = bundle + "/Contents/MacOS/Quorvel";
-  if (spec.executable_source.empty()) {
+  if (layout.executable_source.empty()) {
     WriteFile(exe, "#!/bin/sh\nexit 0\n");
   } else {
     std::error_code ec;
-    fs::copy_file(spec.executable_source, exe, fs::copy_options::overwrite_existing, ec);
+    fs::copy_file(layout.executable_source, exe, fs::copy_options::overwrite_existing, ec);
   }
   ::chmod(exe.c_str(), 0755);
-  if (spec.sealed) SealBundle(bundle, spec.team);
+  if (layout.sealed) SealBundle(bundle, layout.team);
   return bundle;
 }
 

@@ -22,7 +22,7 @@ class TempFolder {
   std::string path_;
 };
 
-struct BundleSpec {
+struct BundleLayout {
   std::string version = "1.2.9";
   std::string identifier = "app.quorvel.test";
   std::string executable_key = "Quorvel";
@@ -32,10 +32,10 @@ struct BundleSpec {
   std::string executable_source;  // file copied as the executable; empty: a small script
 };
 
-// Creates folder/name as a bundle described by spec (creating folder when missing) and returns
+// Creates folder/name as a bundle described by layout (creating folder when missing) and returns
 // its path.
 std::string MakeBundle(const std::string& folder, const std::string& name,
-                       const BundleSpec& spec = {});
+                       const BundleLayout& layout = {});
 
 void MakeFolders(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& bytes);
