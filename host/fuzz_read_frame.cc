@@ -12,7 +12,7 @@
 #include "json/header_scan.h"
 #include "oversize.h"
 #include "qv/unique_fd.h"
-#include "utf8.h"
+#include "qv/utf8.h"
 
 namespace {
 

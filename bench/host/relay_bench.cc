@@ -22,7 +22,7 @@
 #include "frame.h"
 #include "json/header_scan.h"
 #include "qv/unique_fd.h"
-#include "utf8.h"
+#include "qv/utf8.h"
 
 namespace {
 

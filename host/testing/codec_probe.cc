@@ -16,7 +16,7 @@
 #include "frame.h"
 #include "json/header_scan.h"
 #include "oversize.h"
-#include "utf8.h"
+#include "qv/utf8.h"
 
 namespace {
 
