@@ -69,7 +69,10 @@ inline constexpr Unit kOk{};
 
 #define QV_TRY_CONCAT_(a, b) QV_TRY_CONCAT2_(a, b)
 #define QV_TRY_CONCAT2_(a, b) a##b
+// `tmp` and `name` are declared names, which cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define QV_TRY_VALUE_IMPL_(tmp, name, expr)           \
   auto tmp = (expr);                                  \
   if (!tmp) return ::qv::Err{std::move(tmp.error())}; \
   auto name = std::move(*tmp)
+// NOLINTEND(bugprone-macro-parentheses)
