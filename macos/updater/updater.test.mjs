@@ -218,6 +218,47 @@ test('a user-initiated check downloads, reports ready and installs', async () =>
   assert.ok(trace.includes('[updater] finished code=0 session=1 pending=0 ready=0'));
 });
 
+test('the events of a check arrive although nothing else keeps the process alive', async () => {
+  // A port nobody listens on: the check fails as soon as it starts.
+  const closed = http.createServer().listen(0, '127.0.0.1');
+  await once(closed, 'listening');
+  const unanswered = `http://127.0.0.1:${closed.address().port}/feed.xml`;
+  closed.close();
+  await once(closed, 'close');
+  const cases = [
+    ['a feed nobody answers', unanswered, null],
+    // The update waits for "install"; the process ends once "ready" is delivered.
+    ['a feed with an update', feedURL, feed(item({ version: '2.0' }))],
+  ];
+  for (const [name, url, text] of cases) {
+    if (text) feedText = text;
+    // A plain script: no stdin reader, timer or server of its own keeps its loop alive.
+    const script = `const services = require(${JSON.stringify(path.join(process.env.QV_MODULE_DIR, 'macos_services.node'))});
+      services.start(${JSON.stringify(url)}, (event) => console.log(event), false);
+      services.check();`;
+    const child = spawn(process.execPath, ['-e', script], { stdio: ['ignore', 'pipe', 'pipe'] });
+    running.add(child);
+    let out = '';
+    let err = '';
+    child.stdout.setEncoding('utf8').on('data', (chunk) => { out += chunk; });
+    child.stderr.setEncoding('utf8').on('data', (chunk) => { err += chunk; });
+    const timer = setTimeout(() => child.kill('SIGKILL'), 10000);
+    const [code, signal] = await once(child, 'exit');
+    clearTimeout(timer);
+    running.delete(child);
+    assert.equal(signal, null, `${name}: the process was kept alive`);
+    assert.equal(code, 0, `${name}: ${err}`);
+    const events = out.trim().split('\n').map((line) => JSON.parse(line));
+    if (!text) {
+      assert.deepEqual(events, [{ type: 'checking' }, { type: 'error', error: 'check', code: 1002 },
+        { type: 'error', error: 'check', code: 1002 }], name);
+    } else {
+      assert.deepEqual(events.slice(0, 2), [{ type: 'checking' }, { type: 'available', release: release('2.0') }], name);
+      assert.deepEqual(events.at(-1), { type: 'ready', release: release('2.0') }, name);
+    }
+  }
+});
+
 test('a feed with nothing newer reports up-to-date', async () => {
   feedText = feed(item({ version: '1.0' }), item({ version: '0.9' }));
   const agent = new Agent();
