@@ -25,6 +25,10 @@ const server = http.createServer(async (req, res) => {
     res.writeHead(200, { 'content-type': 'application/rss+xml' });
     res.write('<?xml version="1.0"?>');
     stalled.add(res);
+  } else if (req.url.startsWith('/releases/moved-')) {
+    // A redirect whose body could pass for an archive.
+    res.writeHead(302, { location: '/releases/Quorvel-2.0.zip', 'content-length': archive.length });
+    res.end(archive);
   } else if (req.url === '/feed.xml') {
     res.writeHead(200, { 'content-type': 'application/rss+xml' });
     res.end(feedText);
@@ -312,6 +316,31 @@ test('archives that fail the rule refuse every update of the feed', async (t) =>
     for (const e of events.slice(1)) {
       assert.deepEqual(e, { type: 'error', error: 'verify', code: 3002 }, name);
     }
+    await agent.finish();
+  }
+});
+
+test('hostile feeds and answers end the check with an error', async () => {
+  const entity = `<!DOCTYPE rss [<!ENTITY big "${'x'.repeat(10000)}">]>`;
+  const cases = [
+    // A 16 KB feed whose entity would multiply into 20 MB of notes.
+    ['an entity referenced 2,000 times',
+      feed(item({ version: '2.0', extra: `<quorvel:notes>${'&big;'.repeat(2000)}</quorvel:notes>` }))
+        .replace('<rss', `${entity}<rss`),
+      { type: 'error', error: 'check', code: 1000 }],
+    ['a redirect in place of the archive', feed(item({ version: '2.0', archiveName: 'moved-2.0.zip' })),
+      { type: 'error', error: 'download', code: 2001 }],
+  ];
+  for (const [name, text, outcome] of cases) {
+    feedText = text;
+    const agent = new Agent();
+    await agent.call('start', feedURL, '$onEvent', false);
+    await agent.call('check');
+    await agent.untilEvent((e) => e.type === 'error', name);
+    await sleep(200);
+    const events = agent.events;
+    assert.ok(!events.some((e) => e.type === 'ready'), name);
+    assert.deepEqual(events.filter((e) => e.type === 'error'), [outcome, outcome], name);
     await agent.finish();
   }
 });
