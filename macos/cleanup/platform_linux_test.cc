@@ -125,15 +125,22 @@ TEST(CleanupPlatformTest, PropertyLists) {
   const NulCase nul_cases[] = {
       {"identifier",
        {{"CFBundleIdentifier", "app.quorvel.desktop#x"}, {"CFBundleName", "Quorvel"}},
-       "bin", "desktop#x", 7},
+       "bin",
+       "desktop#x",
+       7},
       {"version", {{"CFBundleShortVersionString", "2.0.0#x"}}, "bin", "2.0.0#x", 5},
       {"non-ASCII", {{"Name", "caf\xC3\xA9#x"}, {"CFBundleName", "Quorvel"}}, "bin", u16_marked, 1},
       {"key", {{"CFBundleIdentifier#x", "app.quorvel.desktop"}}, "bin", "Identifier#x", 10},
-      {"non-ASCII key", {{"CFBundleIdentifier#x\xC3\xA9", "app.quorvel.desktop"}}, "bin",
-       u16_marked, 1},
+      {"non-ASCII key",
+       {{"CFBundleIdentifier#x\xC3\xA9", "app.quorvel.desktop"}},
+       "bin",
+       u16_marked,
+       1},
       {"XML value",
        {{"CFBundleIdentifier", "app.quorvel.desktop#x"}, {"CFBundleName", "Quorvel"}},
-       "xml", "desktop#x", 7},
+       "xml",
+       "desktop#x",
+       7},
       {"XML key", {{"CFBundleIdentifier#x", "app.quorvel.desktop"}}, "xml", "Identifier#x", 10},
   };
   for (const NulCase& c : nul_cases) {
@@ -162,7 +169,8 @@ TEST(CleanupPlatformTest, PropertyLists) {
     for (const auto& [key, value] : c.entries) {
       const std::string cut_key = key.substr(0, key.find('#'));
       const std::string cut_value = value.substr(0, value.find('#'));
-      const bool marked = key.find('#') != std::string::npos || value.find('#') != std::string::npos;
+      const bool marked =
+          key.find('#') != std::string::npos || value.find('#') != std::string::npos;
       if (marked) {
         EXPECT_FALSE(read && read->count(cut_key) && read->at(cut_key) == cut_value)
             << key << " read as " << cut_key << " = " << cut_value;

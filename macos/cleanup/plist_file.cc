@@ -47,7 +47,8 @@ std::optional<std::string> ReadFile(const std::string& path) {
 
 std::uint64_t BigEndian(const std::string& data, std::size_t at, std::size_t size) {
   std::uint64_t value = 0;
-  for (std::size_t i = 0; i < size; ++i) value = value << 8 | static_cast<unsigned char>(data[at + i]);
+  for (std::size_t i = 0; i < size; ++i)
+    value = value << 8 | static_cast<unsigned char>(data[at + i]);
   return value;
 }
 

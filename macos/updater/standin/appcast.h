@@ -23,8 +23,9 @@ inline constexpr size_t kMaxElementTextBytes = 1024 * 1024;
 int CompareVersions(std::string_view a, std::string_view b);
 
 // Parses the feed text. Document type declarations with an internal subset and entity references
-// (other than the predefined ones and character references) are refused. Archive URLs are resolved against feedURL; hostVersion decides which
-// critical and informational markings apply. Items without a version are left out.
+// (other than the predefined ones and character references) are refused. Archive URLs are resolved
+// against feedURL; hostVersion decides which critical and informational markings apply. Items
+// without a version are left out.
 qv::Result<Appcast, std::string> ParseAppcast(std::string_view xml, const std::string& feedURL,
                                               const std::string& hostVersion);
 

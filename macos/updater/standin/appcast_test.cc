@@ -124,7 +124,8 @@ std::string TitledFeed(const std::string& prolog, const std::string& title) {
 TEST(StandInAppcast, RefusesWhatIsNotAFeed) {
   std::string references;
   for (int i = 0; i < 2000; ++i) references += "&big;";
-  const std::string bigEntity = "<!DOCTYPE rss [<!ENTITY big \"" + std::string(10000, 'x') + "\">]>";
+  const std::string bigEntity =
+      "<!DOCTYPE rss [<!ENTITY big \"" + std::string(10000, 'x') + "\">]>";
   const std::string longest(kMaxElementTextBytes, 'y');
   const std::string refused[] = {
       "",
