@@ -110,8 +110,9 @@ std::optional<PlistDictionary> ReadPropertyListFile(const std::string& path) {
     // No XML document holds a NUL character, and the library would cut keys at one.
     return std::nullopt;
   }
+  const std::string& bytes = *data;
   plist_t raw = nullptr;
-  plist_from_memory(data->data(), static_cast<std::uint32_t>(data->size()), &raw);
+  plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &raw);
   const PlistPtr root(raw);
   if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
 

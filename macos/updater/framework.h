@@ -208,7 +208,7 @@ class FrameworkUpdater {
   // loop alive until every event queued so far has been delivered. The channel holds nothing
   // otherwise; a framework that lets go of the loop when its work ends calls it then, so
   // that the last events of that work still arrive. By default it is ignored.
-  virtual void setEventFlush(std::function<void()> flush) { static_cast<void>(flush); }
+  virtual void setEventFlush(const std::function<void()>& /*flush*/) {}
 };
 
 // The parts of a URL that the archive rule compares, as the platform's URL parser gives them.

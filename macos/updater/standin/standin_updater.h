@@ -46,7 +46,7 @@ class StandInUpdater final : public FrameworkUpdater {
   void observeSessionInProgress() override { observing_ = true; }
   void stopObservingSessionInProgress() override { observing_ = false; }
   void dispatchAfter(uint64_t nanoseconds, std::function<void()> block) override;
-  void setEventFlush(std::function<void()> flush) override { eventFlush_ = std::move(flush); }
+  void setEventFlush(const std::function<void()>& flush) override { eventFlush_ = flush; }
 
  private:
   enum class Phase { kIdle, kPermission, kChecking, kOffered, kDownloading, kReady };
