@@ -124,9 +124,10 @@ bool HasElementChildren(const xmlNode* n) {
 // define entities whose references multiply a small feed into a huge text, so any declaration,
 // and any entity reference left in the tree (the five predefined ones and character references
 // are replaced while parsing and never appear), refuses the feed.
-
-// The length of n's text content (what Content() would take), or nullopt once it passes the
-// bound or an entity reference is found below n.
+//
+// CheckedTextLength gives the length of the text of the sibling list starting at n (what
+// Content() would take of its parent), or nullopt once an element or attribute below passes
+// kMaxElementTextBytes or an entity reference is found.
 std::optional<size_t> CheckedTextLength(const xmlNode* n) {
   size_t total = 0;
   for (const xmlNode* c = n; c != nullptr; c = c->next) {
