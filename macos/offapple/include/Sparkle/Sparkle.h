@@ -46,7 +46,8 @@ extern NSString* const SPUNoUpdateFoundReasonKey;
 @property(nonatomic, copy, readonly, nullable) NSString* itemDescription;
 @property(nonatomic, copy, readonly, nullable) NSString* minimumSystemVersion;
 @property(nonatomic, getter=isCriticalUpdate, readonly) BOOL criticalUpdate;
-@property(nonatomic, copy, readonly, nullable) NSDictionary<NSString*, SUAppcastItem*>* deltaUpdates;
+@property(nonatomic, copy, readonly, nullable)
+    NSDictionary<NSString*, SUAppcastItem*>* deltaUpdates;
 @property(nonatomic, getter=isDeltaUpdate, readonly) BOOL deltaUpdate;
 @property(nonatomic, readonly, copy) NSDictionary* propertiesDictionary;
 @end
