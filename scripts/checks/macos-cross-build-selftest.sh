@@ -28,31 +28,42 @@ mkdir -p "$tree"
 [[ -d $root/node_modules ]] && ln -s "$root/node_modules" "$tree/node_modules"
 export QV_CROSS_BUILD_DIR=$work/build
 
-# Files of the copy (relative paths) under macos/, outside the off-Apple declarations, whose
-# text matches a pattern.
+# Files of the copy (relative paths) whose text matches a pattern: the adapters' sources under
+# macos/ and the CMake modules, or (second argument "offapple") the off-Apple declarations.
 holding() {
-  (cd "$tree" && grep -rlE --include='*.mm' --include='*.h' -- "$1" macos | grep -v '^macos/offapple/' | sort)
+  if [[ ${2:-} == offapple ]]; then
+    (cd "$tree" && grep -rlE -- "$1" macos/offapple | sort)
+  else
+    (cd "$tree" && {
+      grep -rlE --include='*.mm' --include='*.h' -- "$1" macos | grep -v '^macos/offapple/'
+      grep -rlE --include='*.cmake' -- "$1" cmake
+    } | sort)
+  fi
 }
 
 failures=0
 runs=0
 # case label | sed expression applied to every file holding the pattern | pattern | cmake
-# option | line the check must print, as an extended regular expression ("" means: must pass)
+# option | line the check must print, as an extended regular expression ("" means: must pass) |
+# where the files are ("offapple": the off-Apple declarations; else the adapters)
 cases=(
   "unchanged|||||"
   "the permission request under its old class name|s/\bSPUUpdatePermissionRequest\b/SUUpdatePermissionRequest/g|showUpdatePermissionRequest:\(SPUUpdatePermissionRequest||\.mm:[0-9]+:[0-9]+: error: expected a type$"
   "a user-driver callback misspelt|s/^- \(void\)showUpdateInFocus \{/- (void)showUpdateInFocused {/|^- \(void\)showUpdateInFocus \{||error: method 'showUpdateInFocus' in protocol 'SPUUserDriver' not implemented"
   "a delegate callback misspelt where it is declared and implemented|s/didFindValidUpdate:\(SUAppcastItem/didFindValidUpdates:(SUAppcastItem/|didFindValidUpdate:\(SUAppcastItem||^FAIL QuorvelUpdater -updater:didFindValidUpdates:: in neither SPUUserDriver nor SPUUpdaterDelegate$"
+  "a deprecated delegate callback implemented|$ s/^@end$/- (void)updater:(SPUUpdater*)updater userDidSkipThisVersion:(SUAppcastItem*)item {\\n  (void)updater;\\n  (void)item;\\n}\\n@end/|^@implementation QuorvelUpdater\\b||^FAIL QuorvelUpdater -updater:userDidSkipThisVersion:: deprecated in the framework's protocols$"
   "the Objective-C runtime no longer linked|s/\"-framework CoreFoundation\" objc\)/\"-framework CoreFoundation\")/|\"-framework CoreFoundation\" objc\)||^FAIL macos_services: _objc_msgSend is undefined and provided by no library it loads$"
+  "an off-Apple class under a name the framework lacks|s/\bSPUUpdatePermissionRequest\b/SUUpdatePermissionRequest/g|@interface SPUUpdatePermissionRequest||^FAIL off-Apple Sparkle.h: ObjCInterfaceDecl SUUpdatePermissionRequest is not declared by the framework$|offapple"
+  "an off-Apple declaration without the framework's nullability|s/^- \(nullable NSString\*\)feedURLStringForUpdater:/- (NSString*)feedURLStringForUpdater:/|^- \(nullable NSString\*\)feedURLStringForUpdater:||^FAIL off-Apple Sparkle.h: ObjCProtocolDecl SPUUpdaterDelegate - feedURLStringForUpdater: is NSString \* _Nonnull|offapple"
   "the run-path of another folder|||-DQV_APPLICATION_FRAMEWORKS_RPATH=@loader_path|^FAIL macos_services: run-path @executable_path/../Frameworks \(got @loader_path\)$"
 )
 
 for entry in "${cases[@]}"; do
-  IFS='|' read -r label expression pattern option wanted <<<"$entry"
+  IFS='|' read -r label expression pattern option wanted where <<<"$entry"
   runs=$((runs + 1))
   files=()
   if [[ -n $pattern ]]; then
-    mapfile -t files < <(holding "$pattern"; cd "$tree" && grep -rlE --include='*.cmake' -- "$pattern" cmake | sort)
+    mapfile -t files < <(holding "$pattern" "$where")
     if ((${#files[@]} == 0)); then
       failures=$((failures + 1))
       echo "UNEXPECTED: $label: no file holds /$pattern/"

@@ -23,6 +23,7 @@
 # headers and a text stub (Sparkle.tbd) of the classes and constants those headers export.
 # The build folder is QV_CROSS_BUILD_DIR, by default build/macos-cross; it is kept, so a
 # second run only rebuilds what changed. Extra arguments are passed to cmake.
+# QV_CROSS_BUILD_VERBOSE=1 also lists the selectors read from the protocols and the artifact.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 name=macos-cross-build
@@ -193,6 +194,8 @@ for unit in units:
     words = shlex.split(unit['command'])
     output = os.path.join(unit['directory'], words[words.index('-o') + 1] if '-o' in words else '')
     path = os.path.relpath(unit['file'], root)
+    if path.endswith('.mm'):
+        expect('-fobjc-arc' in words, f'{path}: compiled with ARC')
     if expect(os.path.isfile(output), f'{path}: compiled'):
         header = run('llvm-objdump', '--macho', '--private-header', output)
         expect(re.search(r'MH_MAGIC_64\s+ARM64\s', header), f'{path}: an arm64 object')
@@ -352,9 +355,80 @@ if expect(adapter is not None, 'the adapter implementing QuorvelUpdater is compi
             expect(False, f'QuorvelUpdater {selector}: in neither SPUUserDriver nor SPUUpdaterDelegate')
     missing = sorted(m for m in driver - driver_old if m not in implemented)
     expect(not missing, f'QuorvelUpdater implements every current SPUUserDriver method (lacks {", ".join(missing)})')
-    framework_side = implemented & (driver | delegate)
+    if os.environ.get('QV_CROSS_BUILD_VERBOSE'):
+        for label, group in (('driver', driver), ('deprecated', driver_old | delegate_old),
+                             ('delegate', delegate), ('own', own), ('implemented', implemented)):
+            print(f'{label}: {" ".join(sorted(group))}')
     summary.append(f'QuorvelUpdater: {len(implemented & driver)} user-driver and '
                    f'{len(implemented & delegate)} delegate selectors, all in the real protocols')
+
+# The off-Apple Sparkle declarations (macos/offapple, used by the syntax check on machines
+# without the SDK) must stay a faithful subset of the real headers: every class, protocol,
+# method, property, enumerator and constant they declare, with the same types, nullability and
+# attributes, as clang reads them against the real SDK.
+def api(dump, folder):
+    found, current, container, member = {}, '', None, None
+    for line in dump.splitlines():
+        node = re.match(r'((?:[| ] )*)[|`]-(\w+) (.*)$', line)
+        paths = re.findall(r'([^\s<>:,]+\.h):\d+', line)
+        if paths:
+            current = paths[-1]
+        if not node:
+            continue
+        depth, kind, rest = len(node.group(1)) // 2, node.group(2), node.group(3)
+        types = re.findall(r"'([^']*)'", rest)
+        named = re.search(r'> (?:col:\d+|line:\d+:\d+) (?:(?:used|referenced|implicit|invalid) )*([-+] )?([\w:]+)', rest)
+        name = ((named.group(1) or '') + named.group(2)) if named else ''
+        if depth == 0:
+            inside = any(p.startswith(folder) for p in paths) if paths else current.startswith(folder)
+            container = f'{kind} {name}' if inside else None
+            member = None
+            if inside and kind == 'VarDecl':
+                found[f'constant {name}'] = types[:1]
+            elif inside and kind in ('ObjCInterfaceDecl', 'ObjCProtocolDecl'):
+                found.setdefault(container, [])
+            continue
+        if container is None:
+            continue
+        if depth == 1 and kind in ('ObjCMethodDecl', 'ObjCPropertyDecl', 'EnumConstantDecl'):
+            attributes = sorted(w for w in re.sub(r"'[^']*'", ' ', rest.split('>', 1)[-1]).split()
+                                if w in ('readonly', 'readwrite', 'copy', 'strong', 'nonatomic', 'atomic', 'weak', 'assign'))
+            member = f'{container} {name}'
+            found[member] = types[:1] + attributes
+        elif depth == 1:
+            member = None
+        elif depth == 2 and member and kind == 'ParmVarDecl':
+            found[member] += types[:1]
+        elif depth == 2 and member and kind in ('ObjCPropertyGetterAttr', 'UnavailableAttr'):
+            found[member] += [kind]
+    return found
+if adapter is not None:
+    command = [w for w in shlex.split(adapter['command'])]
+    base_flags, skip = [], False
+    for word in command:
+        if skip:
+            skip = False
+        elif word in ('-o', '-MF', '-MT', '-iframework'):
+            skip = True
+        elif word not in ('-c', '-MD', adapter['file']) and not word.startswith('-I'):
+            base_flags.append(word)
+    offapple = os.path.join(root, 'macos/offapple/include/Sparkle/Sparkle.h')
+    dumps = {}
+    for side, flags, header in (('real', ['-iframework', os.path.dirname(framework)], '<Sparkle/Sparkle.h>'),
+                                ('off-Apple', [], f'"{offapple}"')):
+        probe = os.path.join(build, f'sparkle-{side}.mm')
+        with open(probe, 'w') as f:
+            f.write(f'#import {header}\n')
+        dumps[side] = run(*base_flags, *flags, '-Wno-everything', '-fsyntax-only', '-Xclang', '-ast-dump', probe, cwd=build)
+    real = api(dumps['real'], os.path.join(framework, 'Headers'))
+    ours = api(dumps['off-Apple'], os.path.dirname(offapple))
+    expect(len(ours) > 20 and len(real) > len(ours), 'the off-Apple and the real Sparkle declarations are read')
+    for key, value in sorted(ours.items()):
+        if key not in real:
+            expect(False, f'off-Apple Sparkle.h: {key} is not declared by the framework')
+        elif value != real[key]:
+            expect(False, f'off-Apple Sparkle.h: {key} is {" ".join(value)}; the framework says {" ".join(real[key])}')
+    summary.append(f'off-Apple Sparkle.h: {len(ours)} declarations, all as the framework declares them')
 
 for failure in failures:
     print(f'FAIL {failure}')

@@ -2,8 +2,16 @@
 // declared for the syntax check on machines without the macOS SDK. On Apple platforms the
 // framework's own headers are used instead.
 #pragma once
+// A system header, as the framework's own are (-iframework): the constants below sit outside
+// the non-null region as the framework's do, which only a system header may leave unannotated.
+#pragma clang system_header
 
 #import <Foundation/Foundation.h>
+
+// Declared outside the non-null region, as the framework declares them.
+extern NSString* const SUSparkleErrorDomain;
+extern NSString* const SPULatestAppcastItemFoundKey;
+extern NSString* const SPUNoUpdateFoundReasonKey;
 
 NS_ASSUME_NONNULL_BEGIN
 
@@ -31,10 +39,6 @@ typedef NS_ENUM(NSInteger, SPUUpdateCheck) {
   SPUUpdateCheckUpdatesInBackground = 1,
   SPUUpdateCheckUpdateInformation = 2,
 };
-
-extern NSString* const SUSparkleErrorDomain;
-extern NSString* const SPULatestAppcastItemFoundKey;
-extern NSString* const SPUNoUpdateFoundReasonKey;
 
 @interface SUAppcastItem : NSObject
 - (instancetype)init NS_UNAVAILABLE;
