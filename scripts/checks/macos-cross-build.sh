@@ -14,7 +14,10 @@
 #   - every selector QuorvelUpdater implements is declared, and not deprecated, by the real
 #     SPUUserDriver or SPUUpdaterDelegate protocols (or by its own interface and NSObject): the
 #     framework looks optional delegate methods up by name, so a misspelt one compiles and is
-#     never called.
+#     never called;
+#   - the off-Apple Sparkle declarations in macos/offapple (used by the syntax check where
+#     there is no SDK) declare nothing the framework lacks and every type, nullability and
+#     attribute as the framework's headers do.
 #
 # QV_MACOS_SDK names the SDK folder (Xcode's MacOSX.sdk, or any folder with the same layout of
 # headers and .tbd stubs); QV_SPARKLE_HEADERS names a folder holding Sparkle's public headers
