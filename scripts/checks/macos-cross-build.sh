@@ -128,14 +128,16 @@ static_assert(std::bit_cast<unsigned>(1.0f) == 0x3f800000u);
 int main() { return std::string_view("ab").starts_with("a") ? 0 : 1; }'
 libcxx=()
 libcxx_note="the SDK's libc++"
-if ! clang++ "${cxx_target[@]}" -fsyntax-only -x c++ - <<<"$probe" >/dev/null 2>&1; then
+# QV_CROSS_BUILD_LIBCXX=debian uses Debian's headers whatever the SDK's can do.
+if [[ ${QV_CROSS_BUILD_LIBCXX:-} == debian ]] ||
+  ! clang++ "${cxx_target[@]}" -fsyntax-only -x c++ - <<<"$probe" >/dev/null 2>&1; then
   debian_libcxx=$(ls -d /usr/lib/llvm-"$(clang -dumpversion | cut -d. -f1)"/include/c++/v1 2>/dev/null)
   [[ -n $debian_libcxx && -f $debian_libcxx/bit ]] ||
     fail "the SDK's libc++ lacks C++20 (std::bit_cast) and Debian's libc++ headers are missing (libc++-dev)"
   libcxx=(-nostdinc++ -isystem "$debian_libcxx")
   clang++ "${cxx_target[@]}" "${libcxx[@]}" -fsyntax-only -x c++ - <<<"$probe" >/dev/null 2>&1 ||
     fail "neither the SDK's nor Debian's libc++ headers compile C++20 for macOS"
-  libcxx_note="Debian's libc++ headers ($debian_libcxx) in front of the SDK's, which lack C++20"
+  libcxx_note="Debian's libc++ headers ($debian_libcxx) in front of the SDK's"
 fi
 
 # The macos preset's cache variables, with the generated framework in place of the one a Mac
