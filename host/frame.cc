@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "qv/write_all.h"
+
 namespace qv::host {
 
 InputReader::InputReader(int fd, std::size_t buffer_size) : fd_(fd), buffer_(buffer_size) {}
@@ -81,16 +83,8 @@ std::string encode_frame(std::string_view payload) {
 qv::Status<int> BrowserWriter::write_frame(std::string_view payload) {
   const std::string frame = encode_frame(payload);
   std::lock_guard lock(lock_);
-  std::string_view rest = frame;
-  while (!rest.empty()) {
-    ssize_t n = ::write(fd_, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return qv::Err{errno};
-    if (n == 0) return qv::Err{EIO};
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
   // Writes go straight to the descriptor, so there is no user-space buffer left to flush.
-  return qv::kOk;
+  return qv::write_all(fd_, frame);
 }
 
 }  // namespace qv::host
