@@ -135,16 +135,13 @@ void FrameBatch::add(std::string_view payload) {
   if (pieces_.empty() || pieces_.back().borrowed != nullptr) {
     pieces_.push_back({nullptr, copied_.size(), 0});
   }
-  const std::size_t start = copied_.size();
-  const bool borrow = payload.size() >= kBorrowFrom;
-  copied_.resize(start + sizeof length + (borrow ? 0 : payload.size()));
-  std::memcpy(copied_.data() + start, &length, sizeof length);
-  if (borrow) {
-    pieces_.back().size += sizeof length;
+  copied_.append(reinterpret_cast<const char*>(&length), sizeof length);
+  pieces_.back().size += sizeof length;
+  if (payload.size() >= kBorrowFrom) {
     pieces_.push_back({payload.data(), 0, payload.size()});
   } else {
-    std::memcpy(copied_.data() + start + sizeof length, payload.data(), payload.size());
-    pieces_.back().size += sizeof length + payload.size();
+    copied_.append(payload);
+    pieces_.back().size += payload.size();
   }
 }
 
