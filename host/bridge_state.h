@@ -22,6 +22,8 @@ class BridgeState {
     // Sends the text and a newline to the application; a failed send shuts the socket down so
     // that the connection loop ends the connection. Nothing happens while disconnected.
     void send_to_app(std::string_view text);
+    // Sends texts that already end in their newlines, with the same failure rule.
+    void send_lines(std::string_view lines);
 
    private:
     BridgeState& state_;

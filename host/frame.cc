@@ -1,10 +1,13 @@
 #include "frame.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "qv/write_all.h"
 
 namespace qv::host {
 
@@ -45,22 +48,64 @@ bool InputReader::read_exact(char* dest, std::size_t n) {
   return true;
 }
 
-bool read_frame(InputReader& in, std::string& payload) {
-  char prefix[4];
-  if (!in.read_exact(prefix, sizeof prefix)) return false;
+bool InputReader::frame_buffered() const {
+  if (len_ - pos_ < 4) return false;
   std::uint32_t length;
-  std::memcpy(&length, prefix, sizeof length);
+  std::memcpy(&length, buffer_.data() + pos_, sizeof length);
+  return length <= len_ - pos_ - 4;
+}
+
+std::optional<std::span<char>> InputReader::next_frame(std::string& spill) {
+  std::uint32_t length;
+  if (len_ - pos_ >= sizeof length) {
+    std::memcpy(&length, buffer_.data() + pos_, sizeof length);
+    pos_ += sizeof length;
+  } else {
+    char prefix[sizeof length];
+    if (!read_exact(prefix, sizeof prefix)) return std::nullopt;
+    std::memcpy(&length, prefix, sizeof length);
+  }
+  if (length > len_ - pos_) {
+    // Scanning in place saves a copy, but the part already read has to move to the front
+    // first when the buffer's end is near, so only frames much smaller than the buffer stay.
+    if (length > buffer_.size() / 4) {
+      if (!spill_payload(length, spill)) return std::nullopt;
+      return std::span<char>(spill.data(), spill.size());
+    }
+    if (buffer_.size() - pos_ < length) {
+      std::memmove(buffer_.data(), buffer_.data() + pos_, len_ - pos_);
+      len_ -= pos_;
+      pos_ = 0;
+    }
+    while (len_ - pos_ < length) {
+      std::size_t got = read_some(buffer_.data() + len_, buffer_.size() - len_);
+      if (got == 0) return std::nullopt;
+      len_ += got;
+    }
+  }
+  std::span<char> payload(buffer_.data() + pos_, length);
+  pos_ += length;
+  return payload;
+}
+
+bool InputReader::spill_payload(std::uint32_t length, std::string& spill) {
   // The buffer grows with the data that actually arrives (1 MiB first, then doubling), so a
   // bogus length costs little until its bytes are really sent. Resizing a reused buffer only
   // clears the part beyond its previous size.
-  if (length == 0) payload.clear();
   std::size_t have = 0;
   while (have < length) {
     std::size_t next = std::min<std::size_t>(length, std::max<std::size_t>(1 << 20, have * 2));
-    payload.resize(next);
-    if (!in.read_exact(payload.data() + have, next - have)) return false;
+    spill.resize(next);
+    if (!read_exact(spill.data() + have, next - have)) return false;
     have = next;
   }
+  return true;
+}
+
+bool read_frame(InputReader& in, std::string& payload) {
+  auto frame = in.next_frame(payload);
+  if (!frame) return false;
+  if (frame->data() != payload.data()) payload.assign(frame->data(), frame->size());
   return true;
 }
 
@@ -78,19 +123,60 @@ std::string encode_frame(std::string_view payload) {
   return frame;
 }
 
-qv::Status<int> BrowserWriter::write_frame(std::string_view payload) {
-  const std::string frame = encode_frame(payload);
-  std::lock_guard lock(lock_);
-  std::string_view rest = frame;
-  while (!rest.empty()) {
-    ssize_t n = ::write(fd_, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return qv::Err{errno};
-    if (n == 0) return qv::Err{EIO};
-    rest.remove_prefix(static_cast<std::size_t>(n));
+namespace {
+
+// Payloads from this size on are referred to rather than copied into a batch.
+constexpr std::size_t kBorrowFrom = 16 * 1024;
+
+}  // namespace
+
+void FrameBatch::add(std::string_view payload) {
+  const auto length = static_cast<std::uint32_t>(payload.size());
+  if (pieces_.empty() || pieces_.back().borrowed != nullptr) {
+    pieces_.push_back({nullptr, copied_.size(), 0});
   }
+  copied_.append(reinterpret_cast<const char*>(&length), sizeof length);
+  pieces_.back().size += sizeof length;
+  if (payload.size() >= kBorrowFrom) {
+    pieces_.push_back({payload.data(), 0, payload.size()});
+  } else {
+    copied_.append(payload);
+    pieces_.back().size += payload.size();
+  }
+}
+
+void FrameBatch::clear() {
+  copied_.clear();
+  pieces_.clear();
+}
+
+qv::Status<int> BrowserWriter::write_frame(std::string_view payload) {
+  auto length = static_cast<std::uint32_t>(payload.size());
+  iovec parts[2] = {{&length, sizeof length}, {const_cast<char*>(payload.data()), payload.size()}};
+  std::lock_guard lock(lock_);
   // Writes go straight to the descriptor, so there is no user-space buffer left to flush.
-  return qv::kOk;
+  return qv::write_all(fd_, std::span<iovec>(parts));
+}
+
+qv::Status<int> BrowserWriter::write_frames(FrameBatch& batch) {
+  // Most batches are one run of copied frames; longer payloads add an entry each.
+  constexpr std::size_t kInline = 8;
+  iovec inline_parts[kInline];
+  std::vector<iovec> more;
+  if (batch.pieces_.size() > kInline) more.resize(batch.pieces_.size());
+  std::span<iovec> parts(more.empty() ? inline_parts : more.data(), batch.pieces_.size());
+  for (std::size_t i = 0; i < batch.pieces_.size(); ++i) {
+    const FrameBatch::Piece& piece = batch.pieces_[i];
+    const char* data = piece.borrowed ? piece.borrowed : batch.copied_.data() + piece.begin;
+    parts[i] = {const_cast<char*>(data), piece.size};
+  }
+  qv::Status<int> status = qv::kOk;
+  {
+    std::lock_guard lock(lock_);
+    status = qv::write_all(fd_, parts);
+  }
+  batch.clear();
+  return status;
 }
 
 }  // namespace qv::host

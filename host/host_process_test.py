@@ -164,11 +164,19 @@ class HostTest(unittest.TestCase):
             (b'{\n"id" :\n3\n}', b'{ "id" : 3 }'),
             (b'{"s":"\xff\xc3"}', b'{"s":"\xef\xbf\xbd\xef\xbf\xbd"}'),
             (b'{"s":"a\\nb"}', b'{"s":"a\\nb"}'),
+            # A long message among short ones, all in one write.
+            (sized(40_000), sized(40_000)),
+            (b'{"id":0,"long":"' + b"x" * 40_000 + b'"}', None),
+            (b'{"after":"long"}', b'{"after":"long"}'),
         ]
-        h.send(*[p for p, _ in cases], b'{"end":true}')
+        # Many short messages in one write, more than are joined for one send.
+        many = [b'{"n":%d}' % n for n in range(20_000)]
+        h.send(*[p for p, _ in cases], *many, b'{"end":true}')
         for _, expected in cases:
             if expected is not None:
                 self.assertEqual(app.line(), expected)
+        for expected in many:
+            self.assertEqual(app.line(), expected)
         self.assertEqual(app.line(), b'{"end":true}')
 
     def test_application_lines_reach_the_browser_as_frames(self):

@@ -2,9 +2,10 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <mutex>
 #include <string>
+
+#include "qv/write_all.h"
 
 namespace qv::host {
 
@@ -14,13 +15,7 @@ void log_line(std::string_view message) {
   line.append(message);
   line.push_back('\n');
   std::lock_guard lock(stderr_lock);
-  std::string_view rest = line;
-  while (!rest.empty()) {
-    ssize_t n = ::write(STDERR_FILENO, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
+  (void)qv::write_all(STDERR_FILENO, line);
 }
 
 }  // namespace qv::host

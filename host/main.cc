@@ -14,6 +14,7 @@
 
 #include "bridge_state.h"
 #include "frame.h"
+#include "qv/write_all.h"
 #include "relay.h"
 
 namespace {
@@ -33,8 +34,7 @@ void prepare_process() {
 
 void write_stderr(const std::string& text) {
   // Best effort: nothing useful can be done when standard error is gone.
-  ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
-  (void)ignored;
+  (void)qv::write_all(STDERR_FILENO, text);
 }
 
 struct ReaderArgs {

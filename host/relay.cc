@@ -4,6 +4,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <optional>
+#include <span>
+#include <string>
 
 #include "json/header_scan.h"
 #include "log.h"
@@ -30,47 +35,131 @@ void to_browser(BrowserWriter& browser, std::string_view text) {
   if (!browser.write_frame(text)) end_process(0);
 }
 
-void deliver(std::string_view text, BrowserWriter& browser, BridgeState& state) {
-  if (text.size() <= kMaxBrowserMessage) {
-    to_browser(browser, text);
-    return;
-  }
-  if (auto reply = oversize_reply(text)) state.lock().send_to_app(*reply);
-  log_line("dropped a " + std::to_string(text.size()) + "-byte message to the browser");
-}
+// The frames of the lines of one receive, written to the browser together.
+class ToBrowser {
+ public:
+  ToBrowser(BrowserWriter& browser, BridgeState& state) : browser_(browser), state_(state) {}
 
-void deliver_line(std::string_view line, BrowserWriter& browser, BridgeState& state) {
-  if (line.empty()) return;
-  if (is_valid_utf8(line)) {
-    deliver(line, browser, state);
-  } else {
-    deliver(repair_utf8(line), browser, state);
+  void line(std::string_view text) {
+    if (text.empty()) return;
+    if (!is_valid_utf8(text)) {
+      // Kept until the end of the receive: the batch may refer to it.
+      repaired_.push_back(repair_utf8(text));
+      text = repaired_.back();
+    }
+    if (text.size() <= kMaxBrowserMessage) {
+      batch_.add(text);
+      return;
+    }
+    // A message the browser would refuse keeps its place: the frames before it go out first.
+    flush();
+    if (auto reply = oversize_reply(text)) state_.lock().send_to_app(*reply);
+    log_line("dropped a " + std::to_string(text.size()) + "-byte message to the browser");
   }
-}
+
+  void flush() {
+    if (!batch_.empty() && !browser_.write_frames(batch_)) end_process(0);
+  }
+
+  // Writes what is left; after this the lines handed in may change.
+  void end_receive() {
+    flush();
+    repaired_.clear();
+  }
+
+ private:
+  BrowserWriter& browser_;
+  BridgeState& state_;
+  FrameBatch batch_;
+  std::deque<std::string> repaired_;  // a deque never moves its strings
+};
 
 // Reads lines until the connection ends; an unterminated tail is dropped with it.
 void relay_lines(int fd, BrowserWriter& browser, BridgeState& state) {
   char buffer[kReadBuffer];
   std::string line;
+  ToBrowser out(browser, state);
   for (;;) {
     long got = receive_some(fd, buffer, sizeof buffer);
     if (got <= 0) return;
     std::string_view chunk(buffer, static_cast<std::size_t>(got));
-    for (;;) {
-      std::size_t nl = chunk.find('\n');
-      if (nl == std::string_view::npos) {
-        line.append(chunk);
-        break;
-      }
-      if (line.empty()) {
-        deliver_line(chunk.substr(0, nl), browser, state);
-      } else {
-        line.append(chunk.substr(0, nl));
-        deliver_line(line, browser, state);
-        line.clear();
-      }
-      chunk.remove_prefix(nl + 1);
+    std::size_t nl = chunk.find('\n');
+    if (nl == std::string_view::npos) {
+      line.append(chunk);
+      continue;
     }
+    if (line.empty()) {
+      out.line(chunk.substr(0, nl));
+    } else {
+      line.append(chunk.substr(0, nl));
+      out.line(line);
+    }
+    chunk.remove_prefix(nl + 1);
+    for (; (nl = chunk.find('\n')) != std::string_view::npos; chunk.remove_prefix(nl + 1)) {
+      out.line(chunk.substr(0, nl));
+    }
+    // Every frame of this receive is written before the next receive and before `line`, which
+    // the batch may refer to, is reused for the unterminated rest.
+    out.end_receive();
+    line.assign(chunk);
+  }
+}
+
+// Messages for the application from frames that were already buffered, handed over under one
+// lock acquisition: the latest hello and the forwarded texts joined with their newlines.
+class ToApp {
+ public:
+  explicit ToApp(BridgeState& state) : state_(state) {}
+
+  void hello(std::string_view text) {
+    hello_.assign(text);
+    has_hello_ = true;
+  }
+
+  void forward(std::string_view text) {
+    // A long text is sent where it is rather than copied.
+    if (text.size() >= kJoinBelow) {
+      flush(text);
+      return;
+    }
+    lines_.append(text);
+    lines_.push_back('\n');
+    if (lines_.size() >= kJoinedLimit) flush();
+  }
+
+  // Hands over everything collected, then `last` if given.
+  void flush(std::optional<std::string_view> last = std::nullopt) {
+    if (!has_hello_ && lines_.empty() && !last) return;
+    auto locked = state_.lock();
+    if (has_hello_) {
+      // Swapping keeps both buffers' storage for the next hello.
+      if (!locked.hello()) locked.hello().emplace();
+      locked.hello()->swap(hello_);
+      has_hello_ = false;
+    }
+    if (!lines_.empty()) locked.send_lines(lines_);
+    if (last) locked.send_to_app(*last);
+    lines_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kJoinBelow = 16 * 1024;
+  static constexpr std::size_t kJoinedLimit = 64 * 1024;
+
+  BridgeState& state_;
+  std::string hello_;
+  bool has_hello_ = false;
+  std::string lines_;
+};
+
+// In valid JSON a raw line feed can only be whitespace between tokens; as a space it keeps the
+// message on one line of the socket protocol and leaves its meaning unchanged.
+void newlines_to_spaces(std::span<char> text) {
+  char* end = text.data() + text.size();
+  for (char* p = text.data(); p != end;) {
+    p = static_cast<char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    if (p == nullptr) break;
+    *p++ = ' ';
   }
 }
 
@@ -80,6 +169,12 @@ void BridgeState::Locked::send_to_app(std::string_view text) {
   UniqueFd& fd = state_.socket_;
   if (!fd) return;
   if (!send_all(fd.get(), text, "\n")) shutdown_both(fd.get());
+}
+
+void BridgeState::Locked::send_lines(std::string_view lines) {
+  UniqueFd& fd = state_.socket_;
+  if (!fd) return;
+  if (!send_all(fd.get(), lines)) shutdown_both(fd.get());
 }
 
 [[noreturn]] void end_process(int status) {
@@ -115,33 +210,33 @@ void connection_loop(const std::string& path, BrowserWriter& browser, BridgeStat
 }
 
 void browser_loop(InputReader& in, BridgeState& state) {
-  // Both buffers live across frames, so steady traffic allocates nothing.
-  std::string payload;
+  // The buffers live across frames, so steady traffic allocates nothing.
+  std::string spill;
   std::string repaired;
-  while (read_frame(in, payload)) {
-    std::string* text = &payload;
-    if (!is_valid_utf8(payload)) {
-      repaired = repair_utf8(payload);
-      text = &repaired;
+  ToApp out(state);
+  for (;;) {
+    // Nothing collected waits while the loop blocks for more input.
+    if (!in.frame_buffered()) out.flush();
+    auto frame = in.next_frame(spill);
+    if (!frame) break;
+    std::span<char> text = *frame;
+    if (!is_valid_utf8(std::string_view(text.data(), text.size()))) {
+      repaired = repair_utf8(std::string_view(text.data(), text.size()));
+      text = repaired;
     }
-    auto scanned = json::scan_header(*text);
+    const std::string_view view(text.data(), text.size());
+    auto scanned = json::scan_header(view);
     if (!scanned) continue;
     const json::MessageHeader& header = *scanned;
-    // In valid JSON a raw line feed can only be whitespace between tokens; as a space it keeps
-    // the message on one line of the socket protocol and leaves its meaning unchanged.
-    for (auto nl = text->find('\n'); nl != std::string::npos; nl = text->find('\n', nl + 1)) {
-      (*text)[nl] = ' ';
-    }
-    {
-      auto locked = state.lock();
-      if (header.event == "hello") locked.hello() = *text;
-      // Id 0 belongs to the host's own detach notice; such messages are consumed here.
-      if (!header.id_text || header.id_value != 0) locked.send_to_app(*text);
-    }
+    newlines_to_spaces(text);
+    if (header.event == "hello") out.hello(view);
+    // Id 0 belongs to the host's own detach notice; such messages are consumed here.
+    if (!header.id_text || header.id_value != 0) out.forward(view);
     // One outsized frame should not pin its memory for the rest of the session.
-    if (payload.capacity() > kKeptFrameBuffer) std::string().swap(payload);
+    if (spill.capacity() > kKeptFrameBuffer) std::string().swap(spill);
     if (repaired.capacity() > kKeptFrameBuffer) std::string().swap(repaired);
   }
+  out.flush();
 }
 
 }  // namespace qv::host

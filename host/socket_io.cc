@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "qv/write_all.h"
+
 namespace qv::host {
 namespace {
 
@@ -64,14 +66,9 @@ qv::Result<UniqueFd, int> duplicate(int fd) {
 }
 
 qv::Status<int> send_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::send(fd, bytes.data(), bytes.size(), kSendFlags);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return qv::Err{errno};
-    if (n == 0) return qv::Err{EIO};
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return qv::kOk;
+  return qv::write_all_with(bytes, [fd](const char* data, std::size_t size) {
+    return ::send(fd, data, size, kSendFlags);
+  });
 }
 
 qv::Status<int> send_all(int fd, std::string_view head, std::string_view tail) {
@@ -83,25 +80,14 @@ qv::Status<int> send_all(int fd, std::string_view head, std::string_view tail) {
     std::memcpy(joined + head.size(), tail.data(), tail.size());
     return send_all(fd, std::string_view(joined, head.size() + tail.size()));
   }
-  while (!head.empty()) {
-    iovec parts[2] = {{const_cast<char*>(head.data()), head.size()},
-                      {const_cast<char*>(tail.data()), tail.size()}};
+  iovec parts[2] = {{const_cast<char*>(head.data()), head.size()},
+                    {const_cast<char*>(tail.data()), tail.size()}};
+  return qv::write_all_gathered_with(parts, [fd](iovec* iov, int count) {
     msghdr message{};
-    message.msg_iov = parts;
-    message.msg_iovlen = tail.empty() ? 1 : 2;
-    ssize_t n = ::sendmsg(fd, &message, kSendFlags);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return qv::Err{errno};
-    if (n == 0) return qv::Err{EIO};
-    auto sent = static_cast<std::size_t>(n);
-    if (sent < head.size()) {
-      head.remove_prefix(sent);
-      continue;
-    }
-    tail.remove_prefix(sent - head.size());
-    head = {};
-  }
-  return send_all(fd, tail);
+    message.msg_iov = iov;
+    message.msg_iovlen = static_cast<decltype(message.msg_iovlen)>(count);
+    return ::sendmsg(fd, &message, kSendFlags);
+  });
 }
 
 long receive_some(int fd, char* dest, std::size_t n) {

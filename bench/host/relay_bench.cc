@@ -1,8 +1,9 @@
 // Throughput of quorvel-host in both directions beside socat copying the same bytes through the
-// same kind of pipe and socket (a relay with no logic at all), plus the speed of the header scan
-// and the UTF-8 repair on valid 64 KiB messages.
+// same kind of pipe and socket (a relay with no logic at all), the round trip and streaming rate
+// of small messages beside the same baseline, plus the speed of the header scan and the UTF-8
+// repair on valid 64 KiB messages.
 //
-//   host_bench <quorvel-host> <socat> [--quick | --codec | --to-app]
+//   host_bench <quorvel-host> <socat> [--quick | --codec | --to-app | --small | --throughput]
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -23,6 +24,7 @@
 #include "json/header_scan.h"
 #include "qv/unique_fd.h"
 #include "qv/utf8.h"
+#include "qv/write_all.h"
 
 namespace {
 
@@ -53,12 +55,19 @@ std::string message(std::size_t size, int id, const std::string& words = kDenseW
 }
 
 void write_all(int fd, const char* p, std::size_t n) {
+  if (auto status = qv::write_all(fd, std::string_view(p, n)); !status) {
+    errno = status.error();
+    die("write");
+  }
+}
+
+void read_exact(int fd, char* p, std::size_t n) {
   while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) die("write");
-    p += w;
-    n -= static_cast<std::size_t>(w);
+    ssize_t r = ::read(fd, p, n);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) die("read (relay ended early)");
+    p += r;
+    n -= static_cast<std::size_t>(r);
   }
 }
 
@@ -173,6 +182,44 @@ double run(const std::vector<std::string>& argv, bool host, Direction dir, const
   return std::chrono::duration<double>(t1 - t0).count();
 }
 
+// Round-trip times in microseconds of `count` exchanges, one at a time: the browser sends a
+// message, the application reads it whole and answers with the same message, the browser reads
+// the answer whole. socat passes bytes unchanged, so both of its ends see the browser's frame.
+std::vector<double> round_trips(const std::vector<std::string>& argv, bool host,
+                                const std::string& msg, std::size_t count,
+                                const std::string& path) {
+  Relay r = start(argv, path, host);
+  const std::string frame = qv::host::encode_frame(msg);
+  const std::string line = msg + "\n";
+  const std::string& at_app = host ? line : frame;
+  std::string buffer(std::max(frame.size(), line.size()), '\0');
+  std::vector<double> micros;
+  micros.reserve(count);
+  // The first exchanges warm caches and the scheduler; they are not counted.
+  const std::size_t warm_up = count / 10;
+  for (std::size_t i = 0; i < warm_up + count; ++i) {
+    auto t0 = Clock::now();
+    write_all(r.in.get(), frame.data(), frame.size());
+    read_exact(r.app.get(), buffer.data(), at_app.size());
+    write_all(r.app.get(), at_app.data(), at_app.size());
+    read_exact(r.out.get(), buffer.data(), frame.size());
+    auto t1 = Clock::now();
+    if (i >= warm_up) micros.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+  }
+  if (std::memcmp(buffer.data(), frame.data(), frame.size()) != 0) {
+    std::fprintf(stderr, "round trip changed the message\n");
+    std::exit(2);
+  }
+  stop(r);
+  return micros;
+}
+
+double percentile(std::vector<double> v, double p) {
+  const auto k = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1));
+  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+  return v[k];
+}
+
 // The best rate over many short windows: on a shared machine the slower windows measure the
 // neighbours, not the code.
 template <class F>
@@ -207,6 +254,9 @@ int main(int argc, char** argv) {
   // --codec measures only the text functions; --to-app only the browser -> app relays.
   const bool relays = mode != "--codec";
   const bool to_app_only = mode == "--to-app";
+  // --small measures only the 200-byte messages; --throughput only the relay throughput.
+  const bool small_only = mode == "--small";
+  const bool throughput_only = mode == "--throughput";
   const std::string path = "/tmp/qv-bench-" + std::to_string(::getpid()) + ".sock";
   const std::vector<std::string> host = {argv[1]};
   // Two zero-logic baselines: socat with its default 8 KiB blocks (the size the host reads the
@@ -223,11 +273,52 @@ int main(int argc, char** argv) {
   const std::size_t volume = quick ? (16u << 20) : (256u << 20);
   const int rounds = quick ? 1 : 3;
 
-  std::printf(
-      "relay throughput, %zu MiB per run, best of %d; baselines: socat -u -b 8192 and -b 1048576\n",
-      volume >> 20, rounds);
+  if (relays && !to_app_only && !throughput_only) {
+    // The issue this measures: many short messages, as a chatty extension and application send.
+    const std::string msg = message(200, 7);
+    const std::size_t exchanges = quick ? 2000 : 5000;
+    const std::size_t streamed = quick ? 50'000 : 1'000'000;
+    const std::vector<std::string> socat_both = {argv[2], "-b", "8192", "STDIO",
+                                                 "UNIX-CONNECT:" + path};
+    std::vector<double> rtt_host, rtt_socat;
+    double rate[2][2] = {};  // [direction][host, socat]: best messages per second
+    const Direction dirs[2] = {Direction::kAppToBrowser, Direction::kBrowserToApp};
+    // Host and socat runs alternate, so a busy neighbour slows both alike.
+    for (int i = 0; i < rounds; ++i) {
+      auto h = round_trips(host, true, msg, exchanges, path);
+      auto s = round_trips(socat_both, false, msg, exchanges, path);
+      rtt_host.insert(rtt_host.end(), h.begin(), h.end());
+      rtt_socat.insert(rtt_socat.end(), s.begin(), s.end());
+      for (int d = 0; d < 2; ++d) {
+        const double n = static_cast<double>(streamed);
+        rate[d][0] = std::max(rate[d][0], n / run(host, true, dirs[d], msg, streamed, path));
+        rate[d][1] = std::max(rate[d][1],
+                              n / run(socat(dirs[d], "8192"), false, dirs[d], msg, streamed, path));
+      }
+    }
+    const double hp50 = percentile(rtt_host, 0.5), sp50 = percentile(rtt_socat, 0.5);
+    const double hp99 = percentile(rtt_host, 0.99), sp99 = percentile(rtt_socat, 0.99);
+    std::printf("200-byte messages, %d rounds; baseline: socat -b 8192\n", rounds);
+    std::printf(
+        "  round trip, one at a time: host p50 %6.1f us p99 %6.1f us | socat p50 %6.1f us p99 "
+        "%6.1f us | ratio p50 %.2f p99 %.2f (lower is better)\n",
+        hp50, hp99, sp50, sp99, hp50 / sp50, hp99 / sp99);
+    for (int d = 0; d < 2; ++d) {
+      std::printf(
+          "  streamed %-14s host %5.2f M msg/s | socat %5.2f M msg/s | ratio %.2f (target 0.80)\n",
+          d == 0 ? "app -> browser" : "browser -> app", rate[d][0] / 1e6, rate[d][1] / 1e6,
+          rate[d][0] / rate[d][1]);
+    }
+  }
+
+  if (!small_only) {
+    std::printf(
+        "relay throughput, %zu MiB per run, best of %d; baselines: socat -u -b 8192 and -b "
+        "1048576\n",
+        volume >> 20, rounds);
+  }
   for (Direction dir : {Direction::kAppToBrowser, Direction::kBrowserToApp}) {
-    if (!relays) break;
+    if (!relays || small_only) break;
     if (to_app_only && dir != Direction::kBrowserToApp) continue;
     for (std::size_t size : {std::size_t{200}, std::size_t{64 * 1024}, std::size_t{1024 * 1024}}) {
       const std::string msg = message(size, 7);
@@ -248,6 +339,7 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (small_only || throughput_only) return 0;
   const double seconds = quick ? 0.2 : 1.0;
   std::size_t sink = 0;
   // Two valid 64 KiB texts: the relay's message (a non-ASCII character every ten bytes or so)
