@@ -11,7 +11,6 @@
 
 namespace {
 
-using qv::updater::Block;
 using qv::updater::QuorvelUpdater;
 
 constexpr const char* kInvalidInitialization = "Invalid updater initialization";
@@ -75,6 +74,12 @@ std::string FeedText(napi_env env, napi_value value) {
   return std::string(buffer.data(), length);
 }
 
+napi_value Boolean(napi_env env, bool value) {
+  napi_value result;
+  napi_get_boolean(env, value, &result);
+  return result;
+}
+
 napi_value Start(napi_env env, napi_callback_info info) {
   size_t argc = 3;
   napi_value argv[3];
@@ -92,86 +97,45 @@ napi_value Start(napi_env env, napi_callback_info info) {
   std::string feed = FeedText(env, argv[0]);
 
   controller = new QuorvelUpdater();
-  if (!feed.empty()) controller->feed = std::move(feed);
-
   napi_value name;
   napi_create_string_utf8(env, "Sparkle events", NAPI_AUTO_LENGTH, &name);
   napi_create_threadsafe_function(env, argv[1], nullptr, name, 0, 1, nullptr, nullptr, nullptr,
                                   &Deliver, &events);
   napi_unref_threadsafe_function(env, events);
-  controller->events = [channel = events](const std::string& text) { return Queue(channel, text); };
-
-  controller->updater = qv::updater::platform::CreateFrameworkUpdater(env, *controller);
-  controller->updater->observeSessionInProgress();
-
-  qv::Status<qv::updater::FrameworkError> started = controller->updater->startUpdater();
-  if (!started) {
-    controller->fail(&started.error());
-  } else if (checkNow && controller->updater->automaticallyChecksForUpdates()) {
-    controller->updater->checkForUpdatesInBackground();
-  }
+  controller->start(
+      std::move(feed), [channel = events](const std::string& text) { return Queue(channel, text); },
+      [env](QuorvelUpdater& client) {
+        return qv::updater::platform::CreateFrameworkUpdater(env, client);
+      },
+      checkNow);
   return Undefined(env);
 }
 
 napi_value Check(napi_env env, napi_callback_info /*info*/) {
-  if (!Started()) return Undefined(env);
-  controller->traceCode("request-check", 0);
-  if (controller->updater->sessionInProgress() && !controller->installHandler) {
-    controller->pendingCheck = true;
-  } else {
-    controller->updater->checkForUpdates();
-  }
+  if (Started()) controller->check();
   return Undefined(env);
 }
 
 napi_value Install(napi_env env, napi_callback_info /*info*/) {
-  if (!Started() || !controller->installHandler) return Throw(env, kNotReady);
-  Block handler = std::exchange(controller->installHandler, Block());
-  controller->skipHandler = Block();
-  handler();
+  if (!Started() || !controller->install()) return Throw(env, kNotReady);
   return Undefined(env);
 }
 
 napi_value Replace(napi_env env, napi_callback_info /*info*/) {
-  napi_value result;
-  if (!Started() || !controller->skipHandler) {
-    napi_get_boolean(env, false, &result);
-    return result;
-  }
-  Block skip = controller->skipHandler;
-  controller->traceCode("replace", 0);
-  controller->replacedVersion.reset();
-  if (controller->releaseInfo) {
-    const qv::updater::Json* version = controller->releaseInfo->find("version");
-    if (version != nullptr && version->string() != nullptr) {
-      controller->replacedVersion = *version->string();
-    }
-  }
-  controller->replaceAttempts = 0;
-  controller->installHandler = Block();
-  controller->skipHandler = Block();
-  controller->pendingCheck = true;
-  skip();
-  napi_get_boolean(env, true, &result);
-  return result;
+  return Boolean(env, Started() && controller->replace());
 }
 
 napi_value Cancel(napi_env env, napi_callback_info /*info*/) {
-  if (Started() && controller->cancelHandler) {
-    Block handler = std::exchange(controller->cancelHandler, Block());
-    handler();
-  }
+  if (Started()) controller->cancel();
   return Undefined(env);
 }
 
 napi_value Dispose(napi_env env, napi_callback_info /*info*/) {
   if (!Started()) return Undefined(env);
-  if (!controller->disposed) controller->updater->stopObservingSessionInProgress();
-  controller->disposed = true;
+  controller->dispose();
   if (events != nullptr) {
     napi_release_threadsafe_function(events, napi_tsfn_release);
     events = nullptr;
-    controller->events = nullptr;
   }
   return Undefined(env);
 }
