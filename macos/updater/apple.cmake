@@ -5,4 +5,3 @@ add_library(qv_updater_platform STATIC QuorvelUpdater.mm framework_apple.mm spar
 target_include_directories(qv_updater_platform PUBLIC ${PROJECT_SOURCE_DIR}/macos)
 target_link_libraries(qv_updater_platform
   PUBLIC qv_common qv_napi_headers qv_sparkle "-framework Foundation")
-target_compile_definitions(qv_updater_platform PRIVATE NAPI_VERSION=8)

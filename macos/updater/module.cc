@@ -22,7 +22,7 @@ __attribute__((visibility("default"))) napi_value napi_register_module_v1(napi_e
 }
 
 __attribute__((visibility("default"))) int32_t node_api_module_get_api_version_v1() {
-  return 8;
+  return NAPI_VERSION;
 }
 
 }  // extern "C"
