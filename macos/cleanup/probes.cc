@@ -1,8 +1,8 @@
-#include "cleanup/probes.h"
+#include "macos/cleanup/probes.h"
 
 #include <regex>
 
-#include "cleanup/utf8.h"
+#include "macos/cleanup/utf8.h"
 
 namespace qv::cleanup {
 

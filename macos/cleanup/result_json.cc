@@ -1,8 +1,8 @@
-#include "cleanup/result_json.h"
+#include "macos/cleanup/result_json.h"
 
 #include <cstdio>
 
-#include "cleanup/utf8.h"
+#include "macos/cleanup/utf8.h"
 
 namespace qv::cleanup {
 namespace {

@@ -1,10 +1,10 @@
-#include "cleanup/result_json.h"
+#include "macos/cleanup/result_json.h"
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-#include "cleanup/utf8.h"
+#include "macos/cleanup/utf8.h"
 
 namespace qv::cleanup {
 namespace {

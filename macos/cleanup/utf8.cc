@@ -1,4 +1,4 @@
-#include "cleanup/utf8.h"
+#include "macos/cleanup/utf8.h"
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
-#include "updater/updater.h"
+#include "macos/updater/updater.h"
 
 #include <charconv>
 #include <cinttypes>
@@ -6,7 +6,7 @@
 #include <limits>
 #include <utility>
 
-#include "updater/release.h"
+#include "macos/updater/release.h"
 
 namespace qv::updater {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "updater/archive_rule.h"
-#include "updater/framework.h"
-#include "updater/json.h"
+#include "macos/updater/archive_rule.h"
+#include "macos/updater/framework.h"
+#include "macos/updater/json.h"
 
 namespace qv::updater {
 

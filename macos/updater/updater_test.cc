@@ -1,5 +1,5 @@
 // QuorvelUpdater against a scripted framework: events, answers, parked replies, deferred checks.
-#include "updater/updater.h"
+#include "macos/updater/updater.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -22,8 +22,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "apple/ns_text.h"
-#include "cleanup/platform.h"
+#include "macos/apple/ns_text.h"
+#include "macos/cleanup/platform.h"
 
 namespace qv::cleanup {
 namespace {

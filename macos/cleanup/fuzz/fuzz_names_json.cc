@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "cleanup/probes.h"
-#include "cleanup/result_json.h"
-#include "cleanup/utf8.h"
+#include "macos/cleanup/probes.h"
+#include "macos/cleanup/result_json.h"
+#include "macos/cleanup/utf8.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cleanup/platform_linux.h"
+#include "macos/cleanup/linux/platform_linux.h"
 
 #include <dirent.h>
 #include <pwd.h>
@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "cleanup/plist_file.h"
-#include "cleanup/probes.h"
-#include "cleanup/trash_linux.h"
+#include "macos/cleanup/linux/plist_file.h"
+#include "macos/cleanup/linux/trash_linux.h"
+#include "macos/cleanup/probes.h"
 
 namespace qv::cleanup {
 namespace {

@@ -1,7 +1,7 @@
 // The Linux implementation of the cleanup's platform operations.
 #pragma once
 
-#include "cleanup/platform.h"
+#include "macos/cleanup/platform.h"
 
 namespace qv::cleanup {
 

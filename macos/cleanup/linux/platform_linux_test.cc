@@ -1,5 +1,5 @@
 // The Linux platform operations against real files, processes and trash folders.
-#include "cleanup/platform_linux.h"
+#include "macos/cleanup/linux/platform_linux.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,9 +13,9 @@
 #include <future>
 #include <regex>
 
-#include "cleanup/plist_file.h"
-#include "cleanup/test_tree_testing.h"
-#include "cleanup/trash_linux.h"
+#include "macos/cleanup/linux/plist_file.h"
+#include "macos/cleanup/linux/trash_linux.h"
+#include "macos/cleanup/testing/test_tree_testing.h"
 
 namespace qv::cleanup {
 namespace {

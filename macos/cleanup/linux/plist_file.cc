@@ -1,4 +1,4 @@
-#include "cleanup/plist_file.h"
+#include "macos/cleanup/linux/plist_file.h"
 
 #include <fcntl.h>
 #include <plist/plist.h>

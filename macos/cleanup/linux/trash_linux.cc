@@ -1,4 +1,4 @@
-#include "cleanup/trash_linux.h"
+#include "macos/cleanup/linux/trash_linux.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cleanup/probes.h"
+#include "macos/cleanup/probes.h"
 #include "qv/unique_fd.h"
 
 namespace qv::cleanup {

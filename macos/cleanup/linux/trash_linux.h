@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cleanup/platform.h"
+#include "macos/cleanup/platform.h"
 #include "qv/result.h"
 
 namespace qv::cleanup {

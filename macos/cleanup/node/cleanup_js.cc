@@ -1,13 +1,13 @@
-#include "cleanup/cleanup_js.h"
+#include "macos/cleanup/node/cleanup_js.h"
 
 #include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "cleanup/clean_copies.h"
-#include "cleanup/job_platform.h"
-#include "cleanup/result_json.h"
+#include "macos/cleanup/clean_copies.h"
+#include "macos/cleanup/node/job_platform.h"
+#include "macos/cleanup/result_json.h"
 
 #ifndef QV_BUNDLE_IDENTIFIER
 #error "QV_BUNDLE_IDENTIFIER must name the application's bundle identifier"

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "cleanup/platform.h"
+#include "macos/cleanup/platform.h"
 
 namespace qv::cleanup {
 

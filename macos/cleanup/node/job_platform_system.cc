@@ -1,4 +1,4 @@
-#include "cleanup/job_platform.h"
+#include "macos/cleanup/node/job_platform.h"
 
 namespace qv::cleanup {
 

@@ -1,6 +1,6 @@
 // Test module only: the system's operations with the stand-in signature check.
-#include "cleanup/job_platform.h"
-#include "cleanup/standin_signature_testing.h"
+#include "macos/cleanup/node/job_platform.h"
+#include "macos/cleanup/testing/standin_signature_testing.h"
 
 namespace qv::cleanup {
 

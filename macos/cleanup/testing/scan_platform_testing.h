@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "cleanup/platform_linux.h"
-#include "cleanup/standin_signature_testing.h"
-#include "cleanup/trash_linux.h"
+#include "macos/cleanup/linux/platform_linux.h"
+#include "macos/cleanup/linux/trash_linux.h"
+#include "macos/cleanup/testing/standin_signature_testing.h"
 
 namespace qv::cleanup::testing {
 

@@ -1,4 +1,4 @@
-#include "cleanup/standin_signature_testing.h"
+#include "macos/cleanup/testing/standin_signature_testing.h"
 
 #include <openssl/evp.h>
 #include <plist/plist.h>
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "cleanup/probes.h"
+#include "macos/cleanup/probes.h"
 
 namespace qv::cleanup::testing {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "cleanup/platform.h"
+#include "macos/cleanup/platform.h"
 
 namespace qv::cleanup::testing {
 

@@ -2,7 +2,7 @@
 // over the stand-in signature check. It is never installed or shipped.
 #include <node_api.h>
 
-#include "cleanup/cleanup_js.h"
+#include "macos/cleanup/node/cleanup_js.h"
 
 extern "C" {
 

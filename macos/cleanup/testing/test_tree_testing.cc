@@ -1,4 +1,4 @@
-#include "cleanup/test_tree_testing.h"
+#include "macos/cleanup/testing/test_tree_testing.h"
 
 #include <plist/plist.h>
 #include <signal.h>
@@ -15,7 +15,7 @@
 #include <sstream>
 #include <thread>
 
-#include "cleanup/standin_signature_testing.h"
+#include "macos/cleanup/testing/standin_signature_testing.h"
 
 extern char** environ;
 

@@ -6,7 +6,7 @@
 #import <Foundation/Foundation.h>
 #import <Sparkle/Sparkle.h>
 
-#include "updater/framework.h"
+#include "macos/updater/framework.h"
 
 // The delegate callbacks QuorvelUpdater answers. The framework declares them optional and skips
 // any it does not find, so they are required here: a missing or misspelt one fails the build

@@ -1,12 +1,12 @@
-#import "updater/QuorvelUpdater.h"
+#import "macos/updater/apple/QuorvelUpdater.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "apple/ns_text.h"
-#include "updater/sparkle_convert.h"
+#include "macos/apple/ns_text.h"
+#include "macos/updater/apple/sparkle_convert.h"
 
 using qv::updater::UpdateCheck;
 using qv::updater::apple::AppcastFrom;

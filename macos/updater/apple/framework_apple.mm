@@ -14,10 +14,10 @@
 #include <string_view>
 #include <utility>
 
-#include "apple/ns_text.h"
-#import "updater/QuorvelUpdater.h"
-#include "updater/framework.h"
-#include "updater/sparkle_convert.h"
+#include "macos/apple/ns_text.h"
+#import "macos/updater/apple/QuorvelUpdater.h"
+#include "macos/updater/apple/sparkle_convert.h"
+#include "macos/updater/framework.h"
 
 namespace qv::updater {
 namespace {

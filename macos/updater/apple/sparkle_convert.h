@@ -5,7 +5,7 @@
 #import <Foundation/Foundation.h>
 #import <Sparkle/Sparkle.h>
 
-#include "updater/framework.h"
+#include "macos/updater/framework.h"
 
 namespace qv::updater::apple {
 

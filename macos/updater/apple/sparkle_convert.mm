@@ -1,4 +1,4 @@
-#include "updater/sparkle_convert.h"
+#include "macos/updater/apple/sparkle_convert.h"
 
 #include <cstdint>
 #include <memory>
@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "apple/ns_text.h"
+#include "macos/apple/ns_text.h"
 
 namespace qv::updater::apple {
 namespace {

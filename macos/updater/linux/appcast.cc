@@ -1,4 +1,4 @@
-#include "updater/standin/appcast.h"
+#include "macos/updater/linux/appcast.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>

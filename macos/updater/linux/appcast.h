@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "macos/updater/framework.h"
 #include "qv/result.h"
-#include "updater/framework.h"
 
 namespace qv::updater::standin {
 

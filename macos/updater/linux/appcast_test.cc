@@ -1,5 +1,5 @@
 // The stand-in framework's feed reader and version order.
-#include "updater/standin/appcast.h"
+#include "macos/updater/linux/appcast.h"
 
 #include <gtest/gtest.h>
 

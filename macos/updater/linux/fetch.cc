@@ -1,4 +1,4 @@
-#include "updater/standin/fetch.h"
+#include "macos/updater/linux/fetch.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "updater/framework.h"
+#include "macos/updater/framework.h"
 
 namespace qv::updater::standin {
 

@@ -1,6 +1,6 @@
 // Fetching from a real loopback peer and from files, with cancellation from another thread, and
 // the timer thread that schedules delayed work.
-#include "updater/standin/fetch.h"
+#include "macos/updater/linux/fetch.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "updater/standin/timer_queue.h"
+#include "macos/updater/linux/timer_queue.h"
 
 namespace qv::updater::standin {
 namespace {

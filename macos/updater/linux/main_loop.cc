@@ -1,4 +1,4 @@
-#include "updater/standin/main_loop.h"
+#include "macos/updater/linux/main_loop.h"
 
 #include <memory>
 #include <utility>

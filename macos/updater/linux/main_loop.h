@@ -8,7 +8,7 @@
 #include <functional>
 #include <mutex>
 
-#include "updater/standin/timer_queue.h"
+#include "macos/updater/linux/timer_queue.h"
 
 namespace qv::updater::standin {
 

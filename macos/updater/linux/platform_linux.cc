@@ -3,7 +3,7 @@
 #include <unistd.h>
 #include <uriparser/Uri.h>
 
-#include "updater/framework.h"
+#include "macos/updater/framework.h"
 
 namespace qv::updater::platform {
 

@@ -1,9 +1,9 @@
-#include "updater/standin/standin_updater.h"
+#include "macos/updater/linux/standin_updater.h"
 
 #include <utility>
 
-#include "updater/standin/appcast.h"
-#include "updater/standin/fetch.h"
+#include "macos/updater/linux/appcast.h"
+#include "macos/updater/linux/fetch.h"
 
 namespace qv::updater {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "updater/framework.h"
-#include "updater/standin/main_loop.h"
+#include "macos/updater/framework.h"
+#include "macos/updater/linux/main_loop.h"
 
 namespace qv::updater::standin {
 

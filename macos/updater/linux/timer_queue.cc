@@ -1,4 +1,4 @@
-#include "updater/standin/timer_queue.h"
+#include "macos/updater/linux/timer_queue.h"
 
 #include <utility>
 

@@ -1,8 +1,8 @@
 // Entry of the macos_services module: the cleanup functions first, then the updater's.
 #include <node_api.h>
 
-#include "cleanup/cleanup_js.h"
-#include "updater/updater_js.h"
+#include "macos/cleanup/node/cleanup_js.h"
+#include "macos/updater/node/updater_js.h"
 
 namespace {
 

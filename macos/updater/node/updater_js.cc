@@ -1,13 +1,13 @@
 // The updater's JavaScript functions and its event channel.
-#include "updater/updater_js.h"
+#include "macos/updater/node/updater_js.h"
 
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "updater/framework.h"
-#include "updater/updater.h"
+#include "macos/updater/framework.h"
+#include "macos/updater/updater.h"
 
 namespace {
 
