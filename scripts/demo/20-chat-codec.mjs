@@ -1,15 +1,18 @@
 // Demo: a streamed assistant message goes to a peer as deltas from NativeMessageEncoder; the
-// peer applies them to its copy. Prints the bytes sent beside what complete messages would cost.
+// peer applies them to its copy with applyDelta. Prints the bytes sent beside what complete
+// messages would cost.
 import assert from 'node:assert/strict';
 import { createRequire } from 'node:module';
 import path from 'node:path';
+
+import { applyDelta } from '../../chat_codec/apply_delta.mjs';
 
 const require = createRequire(import.meta.url);
 const buildDir = process.env.QV_BUILD_DIR;
 if (!buildDir) throw new Error('QV_BUILD_DIR must name a build folder');
 const { NativeMessageEncoder } = require(path.join(buildDir, 'modules', 'quorvel_chat_codec.node'));
 
-// The peer's side: what it holds and how it applies a delta (or takes a complete message).
+// The peer's side: what it holds, replaced by a complete message or advanced by a delta.
 const peer = {
   seq: null,
   message: null,
@@ -19,21 +22,11 @@ const peer = {
     } else {
       const delta = JSON.parse(packet.delta);
       assert.equal(delta.baseSeq, this.seq, 'delta against the version the peer holds');
-      for (const edit of delta.edits) this.message = apply(this.message, edit);
+      this.message = applyDelta(this.message, delta);
     }
     this.seq = packet.seq;
   },
 };
-
-function apply(root, edit) {
-  if (edit.path.length === 0) return edit.op === 'append' ? root + edit.text : edit.value;
-  const parent = edit.path.slice(0, -1).reduce((node, key) => node[key], root);
-  const last = edit.path.at(-1);
-  if (edit.op === 'set') parent[last] = edit.value;
-  else if (edit.op === 'remove') delete parent[last];
-  else parent[last] += edit.text;
-  return root;
-}
 
 // An assistant turn: text streamed a few characters at a time, a tool call whose input
 // arrives in pieces, then more text and the final usage.

@@ -1,0 +1,6 @@
+// Must fail to compile (types.test.mjs checks the one diagnostic): an event member misspelt.
+import type { UpdaterEvent } from './macos_services.js';
+
+export function percentOf(event: UpdaterEvent): number | undefined {
+  return event.type === 'downloading' ? event.percnt : undefined;
+}
