@@ -5,8 +5,8 @@
 namespace qv::chat {
 namespace {
 
-// Short strings (most keys) are read in one call through this buffer; longer ones are measured
-// first so that their length is charged before anything is copied.
+// Most keys and many values are short: they are read in one call through this buffer, and only
+// longer ones are measured first, so that their length is charged before anything is copied.
 constexpr std::size_t kShortString = 64;
 
 NapiStatus charge(CaptureBudget& budget, std::uint64_t amount) {
@@ -22,17 +22,13 @@ NapiResult<U16String> read_string(napi_env env, napi_value value, CaptureBudget&
   std::size_t copied = 0;
   QV_NAPI_CALL(napi_get_value_string_utf16(env, value, buffer.data(), buffer.size(), &copied),
                step);
-  if (copied + 1 < buffer.size()) {
-    if (auto charged = charge(budget, 2 * static_cast<std::uint64_t>(copied)); !charged) {
-      return Err{std::move(charged.error())};
-    }
+  if (copied + 1 < buffer.size()) {  // the whole string fitted, terminator included
+    QV_TRY(charge(budget, 2 * static_cast<std::uint64_t>(copied)));
     return U16String(buffer.data(), copied);
   }
   std::size_t length = 0;
   QV_NAPI_CALL(napi_get_value_string_utf16(env, value, nullptr, 0, &length), step);
-  if (auto charged = charge(budget, 2 * static_cast<std::uint64_t>(length)); !charged) {
-    return Err{std::move(charged.error())};
-  }
+  QV_TRY(charge(budget, 2 * static_cast<std::uint64_t>(length)));
   U16String text(length, u'\0');
   // The string's own storage has room for the terminator the call writes.
   QV_NAPI_CALL(napi_get_value_string_utf16(env, value, text.data(), length + 1, &copied), step);
@@ -40,29 +36,54 @@ NapiResult<U16String> read_string(napi_env env, napi_value value, CaptureBudget&
   return text;
 }
 
-NapiResult<bool> is_plain(const CaptureContext& context, napi_value object) {
-  auto read = EngineHelpers::prototype(context.env, context.keys, object);
-  if (!read) return Err{std::move(read.error())};
-  napi_value prototype = *read;
+enum class PrototypeKind : std::uint8_t { Plain, Null, Other };
+
+NapiResult<PrototypeKind> prototype_kind(const CaptureContext& context, napi_value prototype) {
   bool same = false;
   QV_NAPI_CALL(napi_strict_equals(context.env, prototype, context.plain_prototype, &same),
                "compare an object's prototype");
-  if (same) return true;
+  if (same) return PrototypeKind::Plain;
   napi_valuetype type = napi_undefined;
   QV_NAPI_CALL(napi_typeof(context.env, prototype, &type), "read an object's prototype");
-  return type == napi_null;
+  return type == napi_null ? PrototypeKind::Null : PrototypeKind::Other;
 }
 
-NapiResult<MessageValue> capture_object(const CaptureContext& context, napi_value object,
+// napi_get_prototype reads the prototype an ordinary object holds, which is what
+// Object.getPrototypeOf answers for it; but it reports null for every proxy without asking the
+// proxy's getPrototypeOf trap, so a proxy for a date, a class instance or an array would pass
+// for a null-prototype plain object. A null answer is therefore confirmed through
+// Object.getPrototypeOf itself, which runs the trap once and fails for a revoked proxy.
+NapiResult<bool> is_plain(const CaptureContext& context, napi_value object) {
+  napi_value prototype = nullptr;
+  QV_NAPI_CALL(napi_get_prototype(context.env, object, &prototype), "read an object's prototype");
+  QV_TRY_VALUE(held, prototype_kind(context, prototype));
+  if (held != PrototypeKind::Null) return held == PrototypeKind::Plain;
+  QV_NAPI_CALL(napi_call_function(context.env, context.receiver, context.prototype_of, 1, &object,
+                                  &prototype),
+               "read an object's prototype");
+  QV_TRY_VALUE(answered, prototype_kind(context, prototype));
+  return answered != PrototypeKind::Other;
+}
+
+// Own enumerable keys, integer-like ones as strings, symbols included: one listing per object,
+// so a proxy's ownKeys trap runs once.
+NapiResult<napi_value> own_keys(napi_env env, napi_value object, napi_key_conversion conversion) {
+  napi_value keys = nullptr;
+  QV_NAPI_CALL(napi_get_all_property_names(env, object, napi_key_own_only, napi_key_enumerable,
+                                           conversion, &keys),
+               "list object keys");
+  return keys;
+}
+
+NapiResult<MessageValue> capture_object(const CaptureContext& context, napi_value value,
                                         std::uint32_t depth, CaptureBudget& budget) {
   napi_env env = context.env;
-  auto plain = is_plain(context, object);
-  if (!plain) return Err{std::move(plain.error())};
-  if (!*plain) return Err{codec_error(kNonPlainText)};
+  napi_value object = nullptr;
+  QV_NAPI_CALL(napi_coerce_to_object(env, value, &object), "read an object");
+  QV_TRY_VALUE(plain, is_plain(context, object));
+  if (!plain) return Err{codec_error(kNonPlainText)};
 
-  auto listed = EngineHelpers::list(env, context.keys, object);
-  if (!listed) return Err{std::move(listed.error())};
-  napi_value keys = *listed;
+  QV_TRY_VALUE(keys, own_keys(env, object, napi_key_numbers_to_strings));
   std::uint32_t count = 0;
   QV_NAPI_CALL(napi_get_array_length(env, keys, &count), "count object keys");
   if (count > MAX_OBJECT_KEYS) return Err{codec_error(kObjectBudgetText)};
@@ -79,9 +100,8 @@ NapiResult<MessageValue> capture_object(const CaptureContext& context, napi_valu
     }
     napi_value member = nullptr;
     QV_NAPI_CALL(napi_get_property(env, object, key, &member), "read an object member");
-    auto captured = capture_value(context, member, depth + 1, budget);
-    if (!captured) return Err{std::move(captured.error())};
-    entries.push_back(ObjectEntry{std::move(*text), std::move(*captured)});
+    QV_TRY_VALUE(captured, capture_value(context, member, depth + 1, budget));
+    entries.push_back(ObjectEntry{std::move(*text), std::move(captured)});
   }
   return MessageValue::object(std::move(entries));
 }
@@ -93,9 +113,14 @@ NapiResult<MessageValue> capture_array(const CaptureContext& context, napi_value
   QV_NAPI_CALL(napi_get_array_length(env, array, &length), "read an array's length");
   if (length > MAX_ARRAY_LENGTH) return Err{codec_error(kArrayBudgetText)};
 
-  auto keys = EngineHelpers::count(env, context.keys, array);
-  if (!keys) return Err{std::move(keys.error())};
-  if (*keys != length) return Err{codec_error(kNonstandardArrayText)};
+  napi_value object = nullptr;
+  QV_NAPI_CALL(napi_coerce_to_object(env, array, &object), "read an array");
+  // Only counted: keeping indices as numbers spares the engine making a string per element,
+  // and the count is the same.
+  QV_TRY_VALUE(keys, own_keys(env, object, napi_key_keep_numbers));
+  std::uint32_t count = 0;
+  QV_NAPI_CALL(napi_get_array_length(env, keys, &count), "count array keys");
+  if (count != length) return Err{codec_error(kNonstandardArrayText)};
 
   ArrayValue elements;
   elements.reserve(length);
@@ -105,20 +130,47 @@ NapiResult<MessageValue> capture_array(const CaptureContext& context, napi_value
     if (!present) return Err{codec_error(kSparseArrayText)};
     napi_value element = nullptr;
     QV_NAPI_CALL(napi_get_element(env, array, i, &element), "read an array element");
-    auto captured = capture_value(context, element, depth + 1, budget);
-    if (!captured) return Err{std::move(captured.error())};
-    elements.push_back(std::move(*captured));
+    QV_TRY_VALUE(captured, capture_value(context, element, depth + 1, budget));
+    elements.push_back(std::move(captured));
   }
   return MessageValue::array(std::move(elements));
 }
 
 }  // namespace
 
+NapiResult<napi::Reference> keep_prototype_reader(napi_env env) {
+  napi_value global = nullptr;
+  napi_value object_ctor = nullptr;
+  napi_value prototype_of = nullptr;
+  QV_NAPI_CALL(napi_get_global(env, &global), "read the global object");
+  QV_NAPI_CALL(napi_get_named_property(env, global, "Object", &object_ctor), "read Object");
+  QV_NAPI_CALL(napi_get_named_property(env, object_ctor, "getPrototypeOf", &prototype_of),
+               "read Object.getPrototypeOf");
+  napi_valuetype type = napi_undefined;
+  QV_NAPI_CALL(napi_typeof(env, prototype_of, &type), "read Object.getPrototypeOf");
+  if (type != napi_function) return Err{codec_error("Object.getPrototypeOf is not a function")};
+  napi::Reference kept;
+  QV_NAPI_CALL(napi::make_reference(env, prototype_of, kept), "keep Object.getPrototypeOf");
+  return kept;
+}
+
+NapiResult<CaptureContext> prepare_capture(napi_env env, const napi::Reference& prototype_of) {
+  CaptureContext context;
+  context.env = env;
+  napi_value probe = nullptr;
+  QV_NAPI_CALL(napi_create_object(env, &probe), "create an object");
+  QV_NAPI_CALL(napi_get_prototype(env, probe, &context.plain_prototype), "read Object.prototype");
+  QV_NAPI_CALL(napi::value_of(env, prototype_of, &context.prototype_of),
+               "read Object.getPrototypeOf");
+  QV_NAPI_CALL(napi_get_undefined(env, &context.receiver), "read undefined");
+  return context;
+}
+
 NapiResult<MessageValue> capture_value(const CaptureContext& context, napi_value value,
                                        std::uint32_t depth, CaptureBudget& budget) {
   napi_env env = context.env;
   if (depth > MAX_CAPTURE_DEPTH) return Err{codec_error(kNestingText)};
-  if (auto charged = charge(budget, NODE_BYTES); !charged) return Err{std::move(charged.error())};
+  QV_TRY(charge(budget, NODE_BYTES));
 
   napi_valuetype type = napi_undefined;
   QV_NAPI_CALL(napi_typeof(env, value, &type), "read a value's type");
@@ -138,9 +190,8 @@ NapiResult<MessageValue> capture_value(const CaptureContext& context, napi_value
       return MessageValue::number(d);
     }
     case napi_string: {
-      auto text = read_string(env, value, budget, "read a string");
-      if (!text) return Err{std::move(text.error())};
-      return MessageValue::string(std::move(*text));
+      QV_TRY_VALUE(text, read_string(env, value, budget, "read a string"));
+      return MessageValue::string(std::move(text));
     }
     case napi_object: {
       bool array = false;

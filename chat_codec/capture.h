@@ -7,9 +7,9 @@
 #include <cstdint>
 
 #include "budget.h"
-#include "engine_helpers.h"
 #include "message_value.h"
 #include "napi_error.h"
+#include "qv/napi.h"
 
 namespace qv::chat {
 
@@ -22,13 +22,22 @@ inline constexpr char kArrayBudgetText[] = "Message array exceeds native budget"
 inline constexpr char kNonstandardArrayText[] = "Nonstandard arrays use complete messages";
 inline constexpr char kSparseArrayText[] = "Sparse arrays use complete messages";
 
+// Object.getPrototypeOf, taken once per environment when the module loads, so that replacing
+// the global later changes nothing. Null-prototype answers of napi_get_prototype are confirmed
+// through it (see capture.cc).
+NapiResult<napi::Reference> keep_prototype_reader(napi_env env);
+
 // What the walk needs besides the value: the context's Object.prototype (a plain object's
-// prototype is that or null) and the key lister.
+// prototype is that or null) and the prototype reader as values of the current call.
 struct CaptureContext {
-  napi_env env;
-  napi_value plain_prototype;
-  EngineHelpers::Functions keys;
+  napi_env env = nullptr;
+  napi_value plain_prototype = nullptr;
+  napi_value prototype_of = nullptr;
+  napi_value receiver = nullptr;  // undefined, the reader's `this`
 };
+
+// The context for one update: Object.prototype read from a fresh object, and the reader.
+NapiResult<CaptureContext> prepare_capture(napi_env env, const napi::Reference& prototype_of);
 
 // Captures `value`, standing at `depth` (the root at 0). Any failure ends the whole walk; no
 // partial tree is returned. The engine's value is never modified.

@@ -1,6 +1,8 @@
 // What a message may hold, and each refusal at its exact boundary. Captured values are observed
 // through "set" edits, which rebuild them from the native copy.
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import path from 'node:path';
 import { test } from 'node:test';
 import vm from 'node:vm';
 
@@ -288,4 +290,54 @@ test('replacing builtins after loading changes nothing', () => {
     { path: ['a'], op: 'append', offset: 1, text: 'y' },
     { path: ['list', 1], op: 'set', value: { b: 2 } },
   ]);
+});
+
+test('each object\'s keys are listed once, so a proxy\'s ownKeys trap runs once', () => {
+  // A second listing would see other keys: more than the object budget allows.
+  const many = Array.from({ length: 20_001 }, (_, i) => `k${i}`);
+  let listings = 0;
+  const shifting = new Proxy({ a: 1 }, {
+    ownKeys(t) { listings++; return listings === 1 ? Reflect.ownKeys(t) : many; },
+  });
+  assert.deepEqual(roundTrip({ inner: shifting }), { inner: { a: 1 } });
+  assert.equal(listings, 1);
+  listings = 0;
+  const list = new Proxy([1, 2], { ownKeys(t) { listings++; return Reflect.ownKeys(t); } });
+  // A proxy is no array to the engine: refused by its prototype before its keys are listed.
+  assert.equal(refusal(list), TEXT.nonPlain);
+  assert.equal(listings, 0);
+});
+
+test('builtins replaced before the module loads change nothing', () => {
+  // A fresh process, so that the module loads after the replacements.
+  const child = `
+    Object.keys = () => [];
+    Array.isArray = () => false;
+    Object.getOwnPropertySymbols = () => [];
+    const { createRequire } = await import('node:module');
+    const require = createRequire(import.meta.url);
+    const { NativeMessageEncoder } = require(${JSON.stringify(path.join(process.env.QV_MODULE_DIR, 'quorvel_chat_codec.node'))});
+    const refusal = (m) => { try { new NativeMessageEncoder().update(1, m, false); return null; } catch (e) { return e.message; } };
+    const e = new NativeMessageEncoder();
+    e.update(1, { a: 'x', list: [1] }, false);
+    const delta = e.update(2, { a: 'xy', list: [1, { b: 2 }], [Symbol('s')]: 1 }, false);
+    const wide = Object.fromEntries(Array.from({ length: 20_000 }, (_, i) => ['k' + i, 0]));
+    wide[Symbol('s')] = 0;
+    process.stdout.write(JSON.stringify({
+      edits: delta.edits,
+      date: refusal(new Date(0)),
+      holes: refusal([1, , 3]),
+      wide: refusal(wide),
+    }));`;
+  const run = spawnSync(process.execPath, ['--input-type=module', '-e', child], { encoding: 'utf8' });
+  assert.equal(run.status, 0, run.stderr);
+  assert.deepEqual(JSON.parse(run.stdout), {
+    edits: [
+      { path: ['a'], op: 'append', offset: 1, text: 'y' },
+      { path: ['list', 1], op: 'set', value: { b: 2 } },
+    ],
+    date: TEXT.nonPlain,
+    holes: TEXT.nonstandard,
+    wide: TEXT.object,
+  });
 });

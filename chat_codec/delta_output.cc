@@ -79,33 +79,25 @@ NapiResult<napi_value> edit_object(napi_env env, const DeltaNames::Names& names,
   QV_NAPI_CALL(napi_create_object(env, &object), "create an edit");
   auto path = path_array(env, edit.path);
   if (!path) return path;
-  if (auto set = assign(env, object, names.path, *path, "path"); !set) {
-    return Err{std::move(set.error())};
-  }
+  QV_TRY(assign(env, object, names.path, *path, "path"));
   napi_value op = edit.kind == EditKind::Set      ? names.set
                   : edit.kind == EditKind::Remove ? names.remove
                                                   : names.append;
-  if (auto set = assign(env, object, names.op, op, "op"); !set) return Err{std::move(set.error())};
+  QV_TRY(assign(env, object, names.op, op, "op"));
 
   if (edit.kind == EditKind::Set) {
     auto value = to_js_value(env, *edit.value);
     if (!value) return value;
-    if (auto set = assign(env, object, names.value, *value, "value"); !set) {
-      return Err{std::move(set.error())};
-    }
+    QV_TRY(assign(env, object, names.value, *value, "value"));
   } else if (edit.kind == EditKind::Append) {
     napi_value offset = nullptr;
     // Offsets are old string lengths, which the capture budget keeps far below 2^32.
     QV_NAPI_CALL(napi_create_uint32(env, static_cast<std::uint32_t>(edit.offset), &offset),
                  "create an offset");
-    if (auto set = assign(env, object, names.offset, offset, "offset"); !set) {
-      return Err{std::move(set.error())};
-    }
+    QV_TRY(assign(env, object, names.offset, offset, "offset"));
     auto text = utf16(env, edit.text, "create appended text");
     if (!text) return text;
-    if (auto set = assign(env, object, names.text, *text, "text"); !set) {
-      return Err{std::move(set.error())};
-    }
+    QV_TRY(assign(env, object, names.text, *text, "text"));
   }
   return object;
 }
@@ -143,28 +135,24 @@ constexpr std::array<const char*, DeltaNames::kCount> kNameTexts = {
 };
 }  // namespace
 
-std::unique_ptr<DeltaNames> DeltaNames::create(napi_env env) {
+NapiResult<DeltaNames> DeltaNames::create(napi_env env) {
   napi_value array = nullptr;
-  napi_ref ref = nullptr;
-  if (napi_create_array_with_length(env, kCount, &array) != napi_ok) return nullptr;
+  QV_NAPI_CALL(napi_create_array_with_length(env, kCount, &array), "create the property names");
   for (std::size_t i = 0; i < kCount; ++i) {
     napi_value name = nullptr;
-    if (napi_create_string_utf8(env, kNameTexts[i], NAPI_AUTO_LENGTH, &name) != napi_ok ||
-        napi_set_element(env, array, static_cast<std::uint32_t>(i), name) != napi_ok) {
-      return nullptr;
-    }
+    QV_NAPI_CALL(napi_create_string_utf8(env, kNameTexts[i], NAPI_AUTO_LENGTH, &name),
+                 "create the property names");
+    QV_NAPI_CALL(napi_set_element(env, array, static_cast<std::uint32_t>(i), name),
+                 "create the property names");
   }
-  if (napi_create_reference(env, array, 1, &ref) != napi_ok) return nullptr;
-  return std::unique_ptr<DeltaNames>(new DeltaNames(env, ref));
-}
-
-DeltaNames::~DeltaNames() {
-  napi_delete_reference(env_, names_);
+  DeltaNames names;
+  QV_NAPI_CALL(napi::make_reference(env, array, names.names_), "keep the property names");
+  return names;
 }
 
 NapiResult<DeltaNames::Names> DeltaNames::resolve(napi_env env) const {
   napi_value array = nullptr;
-  QV_NAPI_CALL(napi_get_reference_value(env, names_, &array), "read the property names");
+  QV_NAPI_CALL(napi::value_of(env, names_, &array), "read the property names");
   Names names{};
   napi_value* slots[kCount] = {&names.base_seq, &names.edits,  &names.path, &names.op,
                                &names.value,    &names.offset, &names.text, &names.set,
@@ -178,8 +166,7 @@ NapiResult<DeltaNames::Names> DeltaNames::resolve(napi_env env) const {
 
 NapiResult<napi_value> build_delta(napi_env env, const EditList& edits, double base_seq,
                                    const DeltaNames& delta_names) {
-  auto names = delta_names.resolve(env);
-  if (!names) return Err{std::move(names.error())};
+  QV_TRY_VALUE(names, delta_names.resolve(env));
   napi_value delta = nullptr;
   QV_NAPI_CALL(napi_create_object(env, &delta), "create the delta");
   napi_value seq = nullptr;
@@ -189,21 +176,17 @@ NapiResult<napi_value> build_delta(napi_env env, const EditList& edits, double b
   } else {
     QV_NAPI_CALL(napi_create_double(env, base_seq, &seq), "create baseSeq");
   }
-  if (auto set = assign(env, delta, names->base_seq, seq, "baseSeq"); !set) {
-    return Err{std::move(set.error())};
-  }
+  QV_TRY(assign(env, delta, names.base_seq, seq, "baseSeq"));
 
   napi_value list = nullptr;
   QV_NAPI_CALL(napi_create_array_with_length(env, edits.size(), &list), "create the edit list");
   for (std::size_t i = 0; i < edits.size(); ++i) {
-    auto edit = edit_object(env, *names, edits[i]);
+    auto edit = edit_object(env, names, edits[i]);
     if (!edit) return edit;
     QV_NAPI_CALL(napi_set_element(env, list, static_cast<std::uint32_t>(i), *edit),
                  "set edit " + std::to_string(i));
   }
-  if (auto set = assign(env, delta, names->edits, list, "edits"); !set) {
-    return Err{std::move(set.error())};
-  }
+  QV_TRY(assign(env, delta, names.edits, list, "edits"));
   return delta;
 }
 

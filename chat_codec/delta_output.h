@@ -5,11 +5,11 @@
 #include <node_api.h>
 
 #include <cstddef>
-#include <memory>
 
 #include "edits.h"
 #include "message_value.h"
 #include "napi_error.h"
+#include "qv/napi.h"
 
 namespace qv::chat {
 
@@ -18,25 +18,21 @@ namespace qv::chat {
 NapiResult<napi_value> to_js_value(napi_env env, const MessageValue& value);
 
 // The property names and op strings of delta objects, made once per environment: creating and
-// internalizing them again for every delta costs more than building a small delta.
+// internalizing them again for every delta costs more than building a small delta. They are
+// kept in one array: references of this Node-API version hold objects only.
 class DeltaNames {
  public:
-  static constexpr std::size_t kCount = 10;
   struct Names {
     napi_value base_seq, edits, path, op, value, offset, text, set, remove, append;
   };
+  static constexpr std::size_t kCount = sizeof(Names) / sizeof(napi_value);
 
-  static std::unique_ptr<DeltaNames> create(napi_env env);
-  ~DeltaNames();
-  DeltaNames(const DeltaNames&) = delete;
-  DeltaNames& operator=(const DeltaNames&) = delete;
-
+  static NapiResult<DeltaNames> create(napi_env env);
+  // The names as values of the current call.
   NapiResult<Names> resolve(napi_env env) const;
 
  private:
-  DeltaNames(napi_env env, napi_ref names) : env_(env), names_(names) {}
-  napi_env env_;
-  napi_ref names_;
+  napi::Reference names_;
 };
 
 // The delta object {baseSeq, edits: [{path, op, value | offset, text}, ...]}.

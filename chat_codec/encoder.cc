@@ -103,38 +103,6 @@ bool valid_sequence(double q) {
   return std::isfinite(q) && q >= 0 && q <= kMaxSequence && std::trunc(q) == q;
 }
 
-// What a capture needs from the engine, obtained before the state may change.
-struct Prepared {
-  ScriptCapture::Walk walk;              // the default route
-  napi_value plain_prototype = nullptr;  // the Node-API route
-  EngineHelpers::Functions helpers;
-};
-
-NapiResult<Prepared> prepare_capture(napi_env env, const ModuleData& data) {
-  Prepared prepared;
-  if (data.script) {
-    auto walk = data.script->prepare(env);
-    if (!walk) return Err{std::move(walk.error())};
-    prepared.walk = *walk;
-    return prepared;
-  }
-  napi_value probe = nullptr;
-  QV_NAPI_CALL(napi_create_object(env, &probe), "create an object");
-  QV_NAPI_CALL(napi_get_prototype(env, probe, &prepared.plain_prototype), "read Object.prototype");
-  auto helpers = data.keys->resolve(env);
-  if (!helpers) return Err{std::move(helpers.error())};
-  prepared.helpers = *helpers;
-  return prepared;
-}
-
-NapiResult<MessageValue> capture(napi_env env, const ModuleData& data, const Prepared& prepared,
-                                 napi_value message) {
-  if (data.script) return ScriptCapture::capture(env, prepared.walk, message);
-  CaptureBudget budget;
-  return capture_value(CaptureContext{env, prepared.plain_prototype, prepared.helpers}, message, 0,
-                       budget);
-}
-
 // Everything after argument conversion; the state is claimed by the caller.
 NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, napi_value message,
                                   bool force_complete) {
@@ -144,9 +112,9 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
     return Err{codec_error(kInvalidSequenceText)};
   }
 
-  auto prepared = prepare_capture(env, *call.data);
-  if (!prepared) return Err{std::move(prepared.error())};  // the state is untouched
-  auto captured = capture(env, *call.data, *prepared, message);
+  QV_TRY_VALUE(context, prepare_capture(env, call.data->prototype_of));  // the state is untouched
+  CaptureBudget budget;
+  auto captured = capture_value(context, message, 0, budget);
   if (!captured) {
     state.checkpoint.reset();
     return Err{std::move(captured.error())};
@@ -165,11 +133,8 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
     QV_NAPI_CALL(napi_get_null(env, &result), "create null");
   } else {
     // Built before the state changes: on failure the old checkpoint stays.
-    auto delta = call.data->builder
-                     ? call.data->builder->build(env, *edits, state.message_seq)
-                     : build_delta(env, *edits, state.message_seq, *call.data->names);
-    if (!delta) return delta;
-    result = *delta;
+    QV_TRY_VALUE(delta, build_delta(env, *edits, state.message_seq, call.data->names));
+    result = delta;
   }
   state.message_seq = q;
   state.checkpoint = std::move(*captured);

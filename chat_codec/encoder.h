@@ -4,15 +4,12 @@
 
 #include <node_api.h>
 
-#include <memory>
 #include <optional>
 
 #include "delta_output.h"
-#include "engine_helpers.h"
 #include "message_value.h"
 #include "napi_error.h"
-#include "script_capture.h"
-#include "script_delta.h"
+#include "qv/napi.h"
 
 namespace qv::chat {
 
@@ -31,12 +28,8 @@ struct EncoderState {
 
 // Per-environment data shared by every instance of the class.
 struct ModuleData {
-  std::unique_ptr<EngineHelpers> keys;
-  // The fast capture route; null when unavailable, and then the Node-API walk is used.
-  std::unique_ptr<ScriptCapture> script;
-  std::unique_ptr<DeltaNames> names;
-  // The fast route for delta objects; null when unavailable, and then build_delta is used.
-  std::unique_ptr<ScriptDelta> builder;
+  napi::Reference prototype_of;  // Object.getPrototypeOf as it was when the module loaded
+  DeltaNames names;
 };
 
 // Defines the class on `exports`; `data` must outlive the environment's instances.

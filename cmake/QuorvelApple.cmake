@@ -71,8 +71,11 @@ function(qv_apple_configure_services)
     get_directory_property(subfolders DIRECTORY ${folder} SUBDIRECTORIES)
     list(APPEND folders ${subfolders})
   endwhile()
-  target_link_libraries(macos_services PRIVATE
-    qv_sparkle "-framework Foundation" "-framework Security")
+  # The Objective-C runtime and CoreFoundation are named too: Foundation does not re-export
+  # them, and a symbol the linker cannot bind to a library would be left to the flat lookup
+  # that -undefined dynamic_lookup allows for Node-API.
+  target_link_libraries(macos_services PRIVATE qv_sparkle "-framework Foundation"
+    "-framework Security" "-framework CoreFoundation" objc)
   set_target_properties(macos_services PROPERTIES
     INSTALL_RPATH ${QV_APPLICATION_FRAMEWORKS_RPATH}
     BUILD_WITH_INSTALL_RPATH ON)

@@ -12,7 +12,7 @@
 #include "json/header_scan.h"
 #include "oversize.h"
 #include "qv/unique_fd.h"
-#include "utf8.h"
+#include "qv/utf8.h"
 
 namespace {
 
@@ -66,12 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (qv::host::read_frame(in, payload)) {
     consumed += 4 + payload.size();
     if (consumed > size - 1) std::abort();
-    const std::size_t prefix = qv::host::valid_utf8_prefix(payload);
+    const std::size_t prefix = qv::valid_utf8_prefix(payload);
     if (prefix != plain_valid_prefix(payload)) std::abort();
-    if (qv::host::is_valid_utf8(payload) != (prefix == payload.size())) std::abort();
-    std::string text = qv::host::repair_utf8(payload);
-    if (!qv::host::is_valid_utf8(text)) std::abort();
-    if (qv::host::is_valid_utf8(payload) != (text == payload)) std::abort();
+    if (qv::is_valid_utf8(payload) != (prefix == payload.size())) std::abort();
+    std::string text = qv::repair_utf8(payload);
+    if (!qv::is_valid_utf8(text)) std::abort();
+    if (qv::is_valid_utf8(payload) != (text == payload)) std::abort();
     auto header = qv::json::scan_header(text);
     auto reply = qv::host::oversize_reply(text);
     if (reply.has_value() != (header && header->id_text)) std::abort();

@@ -8,8 +8,8 @@
 #include "json/header_scan.h"
 #include "log.h"
 #include "oversize.h"
+#include "qv/utf8.h"
 #include "socket_io.h"
-#include "utf8.h"
 
 namespace qv::host {
 namespace {

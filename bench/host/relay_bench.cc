@@ -22,7 +22,7 @@
 #include "frame.h"
 #include "json/header_scan.h"
 #include "qv/unique_fd.h"
-#include "utf8.h"
+#include "qv/utf8.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ std::string message(std::size_t size, int id, const std::string& words = kDenseW
   while (head.size() + body.size() + words.size() + tail.size() <= size) body += words;
   body.append(size - head.size() - body.size() - tail.size(), '.');
   std::string out = head + body + tail;
-  if (!qv::host::is_valid_utf8(out) || !qv::json::scan_header(out)) {
+  if (!qv::is_valid_utf8(out) || !qv::json::scan_header(out)) {
     std::fprintf(stderr, "bad benchmark message\n");
     std::exit(2);
   }
@@ -260,13 +260,13 @@ int main(int argc, char** argv) {
                              std::pair{"mostly ASCII", sparse}}) {
     const char* name = sample.first;
     const std::string& text = sample.second;
-    if (!qv::host::is_valid_utf8(text) || !qv::json::scan_header(text)) return 2;
+    if (!qv::is_valid_utf8(text) || !qv::json::scan_header(text)) return 2;
     double scan = mb_per_s(
         text.size(), [&] { sink += qv::json::scan_header(text)->id_text->size(); }, seconds);
     double repair = mb_per_s(
-        text.size(), [&] { sink += qv::host::repair_utf8(text).size(); }, seconds);
+        text.size(), [&] { sink += qv::repair_utf8(text).size(); }, seconds);
     double validate = mb_per_s(
-        text.size(), [&] { sink += qv::host::is_valid_utf8(text) ? 1 : 0; }, seconds);
+        text.size(), [&] { sink += qv::is_valid_utf8(text) ? 1 : 0; }, seconds);
     std::printf("valid 64 KiB message, %s:\n", name);
     std::printf("  scan_header        %8.0f MB/s   (target 1000)\n", scan);
     std::printf("  repair_utf8        %8.0f MB/s   (target 2000; returns a copy)\n", repair);

@@ -52,3 +52,27 @@ using Status = Result<Unit, E>;
 inline constexpr Unit kOk{};
 
 }  // namespace qv
+
+// Propagation, so that "on failure return the error" is written once. The enclosing function
+// returns a Result or Status whose error type can be made from the error of `expr`.
+
+// Returns the error of `expr` (a Result or Status) from the enclosing function.
+#define QV_TRY(expr)                                       \
+  do {                                                     \
+    if (auto&& qv_try_result_ = (expr); !qv_try_result_) { \
+      return ::qv::Err{std::move(qv_try_result_.error())}; \
+    }                                                      \
+  } while (false)
+
+// Declares `name` holding the value of `expr` (a Result), or returns its error.
+#define QV_TRY_VALUE(name, expr) QV_TRY_VALUE_IMPL_(QV_TRY_CONCAT_(qv_try_, __LINE__), name, expr)
+
+#define QV_TRY_CONCAT_(a, b) QV_TRY_CONCAT2_(a, b)
+#define QV_TRY_CONCAT2_(a, b) a##b
+// `tmp` and `name` are declared names, which cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
+#define QV_TRY_VALUE_IMPL_(tmp, name, expr)           \
+  auto tmp = (expr);                                  \
+  if (!tmp) return ::qv::Err{std::move(tmp.error())}; \
+  auto name = std::move(*tmp)
+// NOLINTEND(bugprone-macro-parentheses)

@@ -16,7 +16,7 @@
 #include "frame.h"
 #include "json/header_scan.h"
 #include "oversize.h"
-#include "utf8.h"
+#include "qv/utf8.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ int main() {
     std::string answer;
     switch (op) {
       case 'u':
-        answer = qv::host::repair_utf8(*payload);
+        answer = qv::repair_utf8(*payload);
         break;
       case 's':
         answer = describe_scan(*payload);

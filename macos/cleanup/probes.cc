@@ -2,7 +2,7 @@
 
 #include <regex>
 
-#include "macos/cleanup/utf8.h"
+#include "qv/utf8.h"
 
 namespace qv::cleanup {
 
@@ -100,7 +100,7 @@ bool InUse(Platform& platform, const std::string& bundle) {
     if (id <= 0) continue;
     const std::optional<std::string> path = platform.ProcessPath(id);
     // Processes the user may not inspect, and paths that are not text, are passed over.
-    if (!path || path->empty() || !ValidUtf8(*path)) continue;
+    if (!path || path->empty() || !is_valid_utf8(*path)) continue;
     if (path->compare(0, prefix.size(), prefix) == 0) return true;
   }
   return false;

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "macos/cleanup/utf8.h"
+#include "qv/utf8.h"
 
 namespace qv::cleanup {
 namespace {
@@ -91,7 +91,7 @@ TEST(CleanupResultJsonTest, UnusualBytesAreStillReported) {
     const std::string want(c.want.begin(), c.want.end());
     EXPECT_EQ(parsed["removed"][0]["name"].get<std::string>(), want);
     EXPECT_EQ(parsed["removed"][0]["path"].get<std::string>(), "/trash/" + want);
-    EXPECT_EQ(ValidUtf8(c.raw), c.raw == want);
+    EXPECT_EQ(is_valid_utf8(c.raw), c.raw == want);
   }
 }
 

@@ -62,6 +62,28 @@ std::string_view PathExtension(std::string_view path) {
 
 }  // namespace
 
+WrittenComponents WrittenIn(std::string_view url) {
+  WrittenComponents written;
+  const size_t hash = url.find('#');
+  written.fragment = hash != std::string_view::npos;
+  const std::string_view beforeFragment = url.substr(0, hash);
+  written.query = beforeFragment.find('?') != std::string_view::npos;
+  // The authority follows "scheme://" and ends at the path, query or fragment.
+  const size_t colon = beforeFragment.find(':');
+  if (colon == std::string_view::npos || colon == 0) return written;
+  if (beforeFragment.substr(0, colon).find_first_of("/?") != std::string_view::npos) {
+    return written;
+  }
+  const std::string_view rest = beforeFragment.substr(colon + 1);
+  if (!rest.starts_with("//")) return written;
+  const std::string_view authority = rest.substr(2, rest.find_first_of("/?", 2) - 2);
+  const size_t at = authority.rfind('@');
+  if (at == std::string_view::npos) return written;
+  written.user = true;
+  written.password = authority.substr(0, at).find(':') != std::string_view::npos;
+  return written;
+}
+
 bool ArchiveAllowed(const std::optional<std::string>& url, std::string_view extension,
                     const std::optional<std::string>& feed, const Vendor& vendor) {
   if (!url || !feed) return false;
@@ -77,10 +99,12 @@ bool ArchiveAllowed(const std::optional<std::string>& url, std::string_view exte
   if (archive->port || base->port) {
     if (!SameText(archive->port, base->port)) return false;
   }
-  if (archive->user) return false;
-  if (archive->password) return false;
-  if (archive->query) return false;
-  if (archive->fragment) return false;
+  // Present when written, even empty, or when the parser reports it.
+  const WrittenComponents written = WrittenIn(*url);
+  if (archive->user || written.user) return false;
+  if (archive->password || written.password) return false;
+  if (archive->query || written.query) return false;
+  if (archive->fragment || written.fragment) return false;
   if (!archive->path.starts_with(kReleasesPrefix)) return false;
   if (!StaysUnderPrefix(archive->path)) return false;
   return PathExtension(archive->path) == extension;

@@ -112,6 +112,39 @@ TEST(ArchiveRule, DecidesEveryCase) {
   }
 }
 
+// Presence read from the text, whatever the platform's parser reports for empty components.
+TEST(ArchiveRule, ReadsWrittenComponentsFromTheText) {
+  struct Case {
+    const char* url;
+    bool user, password, query, fragment;
+  };
+  const Case cases[] = {
+      {"https://h/releases/a.zip", false, false, false, false},
+      {"https://h/a.zip?", false, false, true, false},
+      {"https://h/a.zip#", false, false, false, true},
+      {"https://h/a.zip?#", false, false, true, true},
+      {"https://h/a.zip#x?y", false, false, false, true},
+      {"https://h?", false, false, true, false},
+      {"https://@h/a.zip", true, false, false, false},
+      {"https://:@h/a.zip", true, true, false, false},
+      {"https://u:p@h:8/a.zip", true, true, false, false},
+      {"https://a@b@h/a.zip", true, false, false, false},
+      {"https://h:8/a@b.zip", false, false, false, false},
+      {"https://h/a.zip?u@h", false, false, true, false},
+      {"https://h#u:p@h", false, false, false, true},
+      {"https:/@h/a.zip", false, false, false, false},
+      {"mailto:u@h", false, false, false, false},
+      {"/rel/a@b:c", false, false, false, false},
+  };
+  for (const Case& c : cases) {
+    const WrittenComponents got = WrittenIn(c.url);
+    EXPECT_EQ(got.user, c.user) << c.url;
+    EXPECT_EQ(got.password, c.password) << c.url;
+    EXPECT_EQ(got.query, c.query) << c.url;
+    EXPECT_EQ(got.fragment, c.fragment) << c.url;
+  }
+}
+
 // The answers below follow this build's RFC 3986 parser, which keeps the path as written: percent
 // escapes stay encoded and a trailing slash stays. (The platform parser on Apple systems decodes
 // and trims the path, so it answers these two differently.)

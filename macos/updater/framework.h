@@ -203,6 +203,12 @@ class FrameworkUpdater {
 
   // Runs block on the main queue after the delay (0: the next turn of the main queue).
   virtual void dispatchAfter(uint64_t nanoseconds, std::function<void()> block) = 0;
+
+  // Given by the module once its event channel exists: calling it keeps the JavaScript event
+  // loop alive until every event queued so far has been delivered. The channel holds nothing
+  // otherwise; a framework that lets go of the loop when its work ends calls it then, so
+  // that the last events of that work still arrive. By default it is ignored.
+  virtual void setEventFlush(const std::function<void()>& /*flush*/) {}
 };
 
 // The parts of a URL that the archive rule compares, as the platform's URL parser gives them.

@@ -1,6 +1,7 @@
 #include "macos/updater/json.h"
 
-#include <cstdio>
+#include "qv/json_string.h"
+#include "qv/utf8.h"
 
 namespace qv::updater {
 
@@ -33,50 +34,6 @@ Json& Json::push(Json value) {
 }
 
 namespace {
-
-// Length of the valid UTF-8 sequence starting at s[i], or 0 when it is not one.
-size_t Utf8SequenceLength(std::string_view s, size_t i) {
-  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = b(i);
-  if (c < 0x80) return 1;
-  size_t n;
-  uint32_t min;
-  uint32_t cp;
-  if ((c & 0xE0) == 0xC0) {
-    n = 2, min = 0x80, cp = c & 0x1F;
-  } else if ((c & 0xF0) == 0xE0) {
-    n = 3, min = 0x800, cp = c & 0x0F;
-  } else if ((c & 0xF8) == 0xF0) {
-    n = 4, min = 0x10000, cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    if ((b(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b(i + k) & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return n;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 class Parser {
  public:
@@ -222,10 +179,7 @@ class Parser {
       }
       if (c < 0x20) return std::nullopt;
       if (c != '\\') {
-        const size_t n = Utf8SequenceLength(s_, i_);
-        if (n == 0) return std::nullopt;
-        out.append(s_.substr(i_, n));
-        i_ += n;
+        out += s_[i_++];  // ParseJson has found the whole text to be valid UTF-8
         continue;
       }
       if (++i_ >= s_.size()) return std::nullopt;
@@ -262,7 +216,7 @@ class Parser {
             if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
             *cp = 0x10000 + ((*cp - 0xD800) << 10) + (*low - 0xDC00);
           }
-          AppendUtf8(out, *cp);
+          append_utf8(out, *cp);
           break;
         }
         default:
@@ -300,53 +254,6 @@ class Parser {
   size_t i_ = 0;
 };
 
-void WriteString(std::string& out, std::string_view s) {
-  out += '"';
-  size_t i = 0;
-  while (i < s.size()) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-      ++i;
-    } else if (c < 0x20) {
-      switch (c) {
-        case '\b':
-          out += "\\b";
-          break;
-        case '\f':
-          out += "\\f";
-          break;
-        case '\n':
-          out += "\\n";
-          break;
-        case '\r':
-          out += "\\r";
-          break;
-        case '\t':
-          out += "\\t";
-          break;
-        default: {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        }
-      }
-      ++i;
-    } else {
-      const size_t n = Utf8SequenceLength(s, i);
-      if (n == 0) {
-        out += "\xEF\xBF\xBD";
-        ++i;
-      } else {
-        out.append(s.substr(i, n));
-        i += n;
-      }
-    }
-  }
-  out += '"';
-}
-
 void Write(std::string& out, const Json& v) {
   if (v.isNull()) {
     out += "null";
@@ -355,7 +262,7 @@ void Write(std::string& out, const Json& v) {
   } else if (const Json::Number* n = v.number()) {
     out += n->text;
   } else if (const std::string* s = v.string()) {
-    WriteString(out, *s);
+    append_json_string(out, *s);
   } else if (const Json::Array* a = v.array()) {
     out += '[';
     for (size_t k = 0; k < a->size(); ++k) {
@@ -369,7 +276,7 @@ void Write(std::string& out, const Json& v) {
     for (const auto& [key, member] : *o) {
       if (!first) out += ',';
       first = false;
-      WriteString(out, key);
+      append_json_string(out, key);
       out += ':';
       Write(out, member);
     }
@@ -380,6 +287,7 @@ void Write(std::string& out, const Json& v) {
 }  // namespace
 
 std::optional<Json> ParseJson(std::string_view text) {
+  if (!is_valid_utf8(text)) return std::nullopt;
   return Parser(text).document();
 }
 

@@ -67,7 +67,8 @@ inline constexpr int kMaxJsonDepth = 512;
 // no trailing commas, valid UTF-8, paired surrogate escapes). A repeated key keeps its last value.
 std::optional<Json> ParseJson(std::string_view text);
 
-// Compact JSON text (no whitespace). Invalid UTF-8 in strings is written as U+FFFD.
+// Compact JSON text (no whitespace). Strings are written by qv::append_json_string, so ill-formed
+// UTF-8 in them becomes one U+FFFD per maximal invalid subsequence.
 std::string WriteJson(const Json& value);
 
 }  // namespace qv::updater

@@ -2,29 +2,18 @@
 
 #include <string>
 
+#include "qv/utf8.h"
+
 namespace qv::updater {
 
 size_t Utf16Length(std::string_view utf8) {
+  if (!is_valid_utf8(utf8)) return Utf16Length(repair_utf8(utf8));
   size_t units = 0;
-  size_t i = 0;
-  while (i < utf8.size()) {
-    const unsigned char c = static_cast<unsigned char>(utf8[i]);
-    size_t n = 1;
-    size_t u = 1;
-    if (c >= 0xF0 && c <= 0xF4) {
-      n = 4, u = 2;
-    } else if (c >= 0xE0 && c < 0xF0) {
-      n = 3;
-    } else if (c >= 0xC2 && c < 0xE0) {
-      n = 2;
-    }
-    bool valid = n == 1 || (i + n <= utf8.size());
-    for (size_t k = 1; valid && k < n; ++k) {
-      valid = (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80;
-    }
-    if (!valid) n = 1, u = 1;
-    units += u;
-    i += n;
+  for (const char byte : utf8) {
+    const auto c = static_cast<unsigned char>(byte);
+    // One unit for each lead byte, and a second one for the four-byte forms (above U+FFFF).
+    units += (c & 0xC0) != 0x80 ? 1 : 0;
+    units += c >= 0xF0 ? 1 : 0;
   }
   return units;
 }

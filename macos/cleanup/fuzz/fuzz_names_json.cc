@@ -9,7 +9,7 @@
 
 #include "macos/cleanup/probes.h"
 #include "macos/cleanup/result_json.h"
-#include "macos/cleanup/utf8.h"
+#include "qv/utf8.h"
 
 namespace {
 
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
   if (parsed.is_discarded()) std::abort();
   const std::string decoded = parsed["removed"][0]["name"].get<std::string>();
-  if (qv::cleanup::ValidUtf8(name) ? decoded != name : decoded == name) std::abort();
-  if (qv::cleanup::RepairUtf8(decoded) != decoded) std::abort();
+  if (qv::is_valid_utf8(name) ? decoded != name : decoded == name) std::abort();
+  if (qv::repair_utf8(decoded) != decoded) std::abort();
   return 0;
 }

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <future>
 #include <regex>
+#include <utility>
+#include <vector>
 
 #include "macos/cleanup/linux/plist_file.h"
 #include "macos/cleanup/linux/trash_linux.h"
@@ -108,6 +110,93 @@ TEST(CleanupPlatformTest, PropertyLists) {
   for (const char* bad : {"/array.plist", "/garbage.plist", "/empty.plist", "/missing.plist"}) {
     EXPECT_FALSE(ReadPropertyListFile(temp.path() + bad)) << bad;
   }
+
+  // Strings whose stored text goes on past a NUL never read as their prefix: values are not
+  // text, and a key cut short names nothing. The lists come from the library's own encoder, with
+  // one marker character of the text then turned into a NUL.
+  struct NulCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> entries;
+    std::string format;  // "bin" or "xml"
+    std::string marked;  // the bytes around the marker, found once in the encoded list
+    std::size_t at;      // the marker's offset in them
+  };
+  const std::string u16_marked("\0#\0x", 4);  // "#x" as UTF-16 big-endian units
+  const NulCase nul_cases[] = {
+      {"identifier",
+       {{"CFBundleIdentifier", "app.quorvel.desktop#x"}, {"CFBundleName", "Quorvel"}},
+       "bin",
+       "desktop#x",
+       7},
+      {"version", {{"CFBundleShortVersionString", "2.0.0#x"}}, "bin", "2.0.0#x", 5},
+      {"non-ASCII", {{"Name", "caf\xC3\xA9#x"}, {"CFBundleName", "Quorvel"}}, "bin", u16_marked, 1},
+      {"key", {{"CFBundleIdentifier#x", "app.quorvel.desktop"}}, "bin", "Identifier#x", 10},
+      {"non-ASCII key",
+       {{"CFBundleIdentifier#x\xC3\xA9", "app.quorvel.desktop"}},
+       "bin",
+       u16_marked,
+       1},
+      {"XML value",
+       {{"CFBundleIdentifier", "app.quorvel.desktop#x"}, {"CFBundleName", "Quorvel"}},
+       "xml",
+       "desktop#x",
+       7},
+      {"XML key", {{"CFBundleIdentifier#x", "app.quorvel.desktop"}}, "xml", "Identifier#x", 10},
+  };
+  for (const NulCase& c : nul_cases) {
+    SCOPED_TRACE(c.name);
+    plist_t list = plist_new_dict();
+    for (const auto& [key, value] : c.entries) {
+      plist_dict_set_item(list, key.c_str(), plist_new_string(value.c_str()));
+    }
+    char* encoded = nullptr;
+    uint32_t encoded_length = 0;
+    if (c.format == "bin") {
+      plist_to_bin(list, &encoded, &encoded_length);
+    } else {
+      plist_to_xml(list, &encoded, &encoded_length);
+    }
+    plist_free(list);
+    std::string bytes(encoded, encoded_length);
+    std::free(encoded);
+    const std::size_t found = bytes.find(c.marked);
+    ASSERT_NE(found, std::string::npos);
+    ASSERT_EQ(bytes.find(c.marked, found + 1), std::string::npos);
+    bytes[found + c.at] = '\0';
+    const std::string path = temp.path() + "/nul.plist";
+    testing::WriteFile(path, bytes);
+    const auto read = ReadPropertyListFile(path);
+    for (const auto& [key, value] : c.entries) {
+      const std::string cut_key = key.substr(0, key.find('#'));
+      const std::string cut_value = value.substr(0, value.find('#'));
+      const bool marked =
+          key.find('#') != std::string::npos || value.find('#') != std::string::npos;
+      if (marked) {
+        EXPECT_FALSE(read && read->count(cut_key) && read->at(cut_key) == cut_value)
+            << key << " read as " << cut_key << " = " << cut_value;
+      } else if (read) {
+        EXPECT_EQ(read->at(key), value) << "a clean entry of a list that is read stays text";
+      }
+    }
+  }
+  // Reading a value that holds a NUL as not text keeps the rest of the list.
+  testing::WriteFile(temp.path() + "/nul.plist", [&] {
+    plist_t list = plist_new_dict();
+    plist_dict_set_item(list, "CFBundleIdentifier", plist_new_string("app.quorvel.desktop#x"));
+    plist_dict_set_item(list, "CFBundleName", plist_new_string("Quorvel"));
+    char* encoded = nullptr;
+    uint32_t encoded_length = 0;
+    plist_to_bin(list, &encoded, &encoded_length);
+    plist_free(list);
+    std::string bytes(encoded, encoded_length);
+    std::free(encoded);
+    bytes[bytes.find("desktop#x") + 7] = '\0';
+    return bytes;
+  }());
+  const auto kept = ReadPropertyListFile(temp.path() + "/nul.plist");
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->at("CFBundleIdentifier"), std::nullopt);
+  EXPECT_EQ(kept->at("CFBundleName"), "Quorvel");
 
   // A pipe put in the file's place after the scan looked at it must not hold the scan up.
   const std::string fifo = temp.path() + "/fifo.plist";

@@ -54,7 +54,7 @@ static char sessionObservation;
 
 // User driver.
 
-- (void)showUpdatePermissionRequest:(SUUpdatePermissionRequest*)request
+- (void)showUpdatePermissionRequest:(SPUUpdatePermissionRequest*)request
                               reply:(void (^)(SUUpdatePermissionResponse*))reply {
   (void)request;
   _client->showUpdatePermissionRequestReply(PermissionReplyFrom(reply));

@@ -74,6 +74,8 @@ std::optional<std::string> ConfiguredFeedURL() {
   }
 }
 
+// Whether an empty user, query or fragment comes back as empty text or as nil is the parser's
+// detail; the archive rule also reads their presence from the text (WrittenIn).
 std::optional<UrlParts> ParseUrl(std::string_view text) {
   @autoreleasepool {
     NSString* string = StringFromUtf8(text);

@@ -120,6 +120,37 @@ bool HasElementChildren(const xmlNode* n) {
   return false;
 }
 
+// What a feed may not hold. Feeds never need declarations of their own: an internal subset can
+// define entities whose references multiply a small feed into a huge text, so any declaration,
+// and any entity reference left in the tree (the five predefined ones and character references
+// are replaced while parsing and never appear), refuses the feed.
+//
+// CheckedTextLength gives the length of the text of the sibling list starting at n (what
+// Content() would take of its parent), or nullopt once an element or attribute below passes
+// kMaxElementTextBytes or an entity reference is found.
+std::optional<size_t> CheckedTextLength(const xmlNode* n) {
+  size_t total = 0;
+  for (const xmlNode* c = n; c != nullptr; c = c->next) {
+    if (c->type == XML_ENTITY_REF_NODE) return std::nullopt;
+    for (const xmlAttr* a = c->type == XML_ELEMENT_NODE ? c->properties : nullptr; a != nullptr;
+         a = a->next) {
+      const std::optional<size_t> attribute = CheckedTextLength(a->children);
+      if (!attribute || *attribute > kMaxElementTextBytes) return std::nullopt;
+    }
+    size_t own = 0;
+    if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) {
+      own = c->content ? xmlStrlen(c->content) : 0;
+    } else if (c->type == XML_ELEMENT_NODE) {
+      const std::optional<size_t> inner = CheckedTextLength(c->children);
+      if (!inner) return std::nullopt;
+      own = *inner;
+    }
+    if (own > kMaxElementTextBytes) return std::nullopt;
+    total += own;
+  }
+  return total;
+}
+
 std::optional<std::string> Resolve(const std::string& reference, const std::string& base) {
   UriUriA ref{};
   UriUriA baseUri{};
@@ -272,8 +303,16 @@ qv::Result<Appcast, std::string> ParseAppcast(std::string_view xml, const std::s
                            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
              &xmlFreeDoc);
   if (!doc) return qv::Err{std::string("the feed is not well-formed XML")};
+  const xmlDtd* subset = doc->intSubset;
+  if (subset != nullptr && subset->children != nullptr) {
+    return qv::Err{std::string("the feed declares entities or other markup")};
+  }
   const xmlNode* rss = xmlDocGetRootElement(doc.get());
   if (!rss || !Named(rss, "rss")) return qv::Err{std::string("the feed is not an RSS document")};
+  // Texts of sibling elements add up, so the bound is applied to each element on its own.
+  if (!CheckedTextLength(rss->children)) {
+    return qv::Err{std::string("the feed holds an entity reference or an overlong text")};
+  }
   Appcast appcast;
   for (const xmlNode* channel = rss->children; channel != nullptr; channel = channel->next) {
     if (!Named(channel, "channel")) continue;

@@ -113,21 +113,57 @@ TEST(StandInAppcast, MapsItemsToTheirProperties) {
   EXPECT_EQ(informational.fileURL, "http://127.0.0.1:8080/releases/a.zip");
 }
 
+// One item whose title is the given markup, in a feed that may start with a declaration.
+std::string TitledFeed(const std::string& prolog, const std::string& title) {
+  return prolog + "<rss><channel><item><title>" + title +
+         "</title><enclosure url=\"a.zip\" "
+         "xmlns:s=\"http://www.andymatuschak.org/xml-namespaces/sparkle\" s:version=\"2\"/>"
+         "</item></channel></rss>";
+}
+
 TEST(StandInAppcast, RefusesWhatIsNotAFeed) {
-  const char* texts[] = {"", "not xml", "<rss><channel>", "<feed/>", "<rss></channel></rss>"};
-  for (const char* text : texts) {
-    EXPECT_FALSE(ParseAppcast(text, "file:///feed.xml", "1.0").ok()) << text;
+  std::string references;
+  for (int i = 0; i < 2000; ++i) references += "&big;";
+  const std::string bigEntity =
+      "<!DOCTYPE rss [<!ENTITY big \"" + std::string(10000, 'x') + "\">]>";
+  const std::string longest(kMaxElementTextBytes, 'y');
+  const std::string refused[] = {
+      "",
+      "not xml",
+      "<rss><channel>",
+      "<feed/>",
+      "<rss></channel></rss>",
+      // One entity referenced over and over would multiply this 16 KB feed into 20 MB of notes.
+      TitledFeed(bigEntity, references),
+      // An external entity is never read, and its declaration alone refuses the feed.
+      TitledFeed("<!DOCTYPE rss [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>", "&e;"),
+      TitledFeed("<!DOCTYPE rss [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>", "plain"),
+      TitledFeed("<!DOCTYPE rss [<!ATTLIST rss version CDATA \"2.0\">]>", "plain"),
+      // An external subset is not loaded; what it might declare is still refused where used.
+      TitledFeed("<!DOCTYPE rss SYSTEM \"rss.dtd\">", "&e;"),
+      TitledFeed("<!DOCTYPE rss SYSTEM \"rss.dtd\">", "<b a=\"&e;\">x</b>"),
+      // Texts are bounded per element, nested text counting towards every enclosing element.
+      TitledFeed("", longest + "y"),
+      TitledFeed("", "<b>" + longest.substr(1) + "</b><b>yy</b>"),
+  };
+  for (const std::string& text : refused) {
+    EXPECT_FALSE(ParseAppcast(text, "file:///feed.xml", "1.0").ok()) << text.substr(0, 120);
   }
-  // An external entity is never expanded into an item's properties.
-  auto parsed = ParseAppcast(
-      "<!DOCTYPE rss [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>"
-      "<rss><channel><item><title>&e;</title><enclosure url=\"a.zip\" "
-      "xmlns:s=\"http://www.andymatuschak.org/xml-namespaces/sparkle\" s:version=\"2\"/>"
-      "</item></channel></rss>",
-      "file:///feed.xml", "1.0");
-  ASSERT_TRUE(parsed.ok());
-  ASSERT_EQ(parsed->items.size(), 1u);
-  EXPECT_EQ(std::get<std::string>(parsed->items[0].propertiesDictionary.at("title")), "");
+  const struct {
+    std::string feed;
+    std::string title;
+  } accepted[] = {
+      {TitledFeed("", "a &amp; b &lt;&#65;&#x42;&gt; &quot;&apos;"), "a & b <AB> \"'"},
+      {TitledFeed("<!DOCTYPE rss>", "plain"), "plain"},
+      {TitledFeed("<!DOCTYPE rss SYSTEM \"rss.dtd\">", "plain"), "plain"},
+      {TitledFeed("", longest), longest},
+  };
+  for (const auto& c : accepted) {
+    auto parsed = ParseAppcast(c.feed, "file:///feed.xml", "1.0");
+    ASSERT_TRUE(parsed.ok()) << c.feed.substr(0, 120) << ": " << parsed.error();
+    ASSERT_EQ(parsed->items.size(), 1u);
+    EXPECT_EQ(std::get<std::string>(parsed->items[0].propertiesDictionary.at("title")), c.title);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -23,8 +24,15 @@ enum class FetchFailure { kRefused, kCancelled, kFailed };
 // Whether the URL is one the stand-in may fetch: file:, or http: on a loopback host.
 bool FetchableURL(std::string_view url);
 
-// Blocking transfer; returns when done, failed, or once cancelled becomes true.
+// How long a transfer may go without receiving anything before it fails. A server that stops
+// sending would otherwise hold the update session; a quarter of a minute is about as long as a
+// user watching a check or a download will wait, and far longer than a working server pauses.
+inline constexpr std::chrono::seconds kStalledTransferBound{15};
+
+// Blocking transfer; returns when done, failed, or once cancelled becomes true. An http: answer
+// other than 200 fails (redirects are not followed) without handing its body to the handlers.
 qv::Status<FetchFailure> Fetch(const std::string& url, const std::atomic<bool>& cancelled,
-                               const FetchHandlers& handlers);
+                               const FetchHandlers& handlers,
+                               std::chrono::seconds stallBound = kStalledTransferBound);
 
 }  // namespace qv::updater::standin

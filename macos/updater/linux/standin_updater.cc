@@ -73,6 +73,12 @@ void StandInUpdater::dispatchAfter(uint64_t nanoseconds, std::function<void()> b
   loop_.after(nanoseconds, std::move(block));
 }
 
+// The loop is held only while this framework works; when a piece of work ends, the events it
+// queued must still reach JavaScript even if nothing else keeps the process running.
+void StandInUpdater::flushEvents() {
+  if (eventFlush_ && !tornDown_) eventFlush_();
+}
+
 void StandInUpdater::setSession(bool inProgress) {
   if (session_ == inProgress) return;
   session_ = inProgress;
@@ -325,6 +331,7 @@ void StandInUpdater::endSession(const FrameworkError* error) {
   job_.reset();
   client_.updaterDidFinishUpdateCycleForUpdateCheckError(check_, error);
   setSession(false);
+  flushEvents();
 }
 
 std::shared_ptr<StandInUpdater::Job> StandInUpdater::startJob(std::function<void(Job&)> work) {
@@ -341,6 +348,7 @@ std::shared_ptr<StandInUpdater::Job> StandInUpdater::startJob(std::function<void
 void StandInUpdater::finishJob(const std::shared_ptr<Job>& job) {
   if (job->thread.joinable()) job->thread.join();
   jobs_.remove(job);
+  flushEvents();  // before the hold goes, so the loop is never left without one
   loop_.release();
 }
 

@@ -46,6 +46,7 @@ class StandInUpdater final : public FrameworkUpdater {
   void observeSessionInProgress() override { observing_ = true; }
   void stopObservingSessionInProgress() override { observing_ = false; }
   void dispatchAfter(uint64_t nanoseconds, std::function<void()> block) override;
+  void setEventFlush(const std::function<void()>& flush) override { eventFlush_ = flush; }
 
  private:
   enum class Phase { kIdle, kPermission, kChecking, kOffered, kDownloading, kReady };
@@ -67,6 +68,7 @@ class StandInUpdater final : public FrameworkUpdater {
   void abort(const FrameworkError& error);
   void endSession(const FrameworkError* error);
   void setSession(bool inProgress);
+  void flushEvents();
   bool userInitiated() const { return check_ == UpdateCheck::kUpdates; }
 
   // Runs work on a thread of its own; results come back through post().
@@ -79,6 +81,8 @@ class StandInUpdater final : public FrameworkUpdater {
   Host host_;
   MainLoop loop_;
   bool tornDown_ = false;
+  // Keeps the loop alive until the events queued so far are delivered (see FrameworkUpdater).
+  std::function<void()> eventFlush_;
 
   bool automatic_ = true;
   bool permissionAnswered_ = false;

@@ -25,6 +25,10 @@ const server = http.createServer(async (req, res) => {
     res.writeHead(200, { 'content-type': 'application/rss+xml' });
     res.write('<?xml version="1.0"?>');
     stalled.add(res);
+  } else if (req.url.startsWith('/releases/moved-')) {
+    // A redirect whose body could pass for an archive.
+    res.writeHead(302, { location: '/releases/Quorvel-2.0.zip', 'content-length': archive.length });
+    res.end(archive);
   } else if (req.url === '/feed.xml') {
     res.writeHead(200, { 'content-type': 'application/rss+xml' });
     res.end(feedText);
@@ -218,6 +222,47 @@ test('a user-initiated check downloads, reports ready and installs', async () =>
   assert.ok(trace.includes('[updater] finished code=0 session=1 pending=0 ready=0'));
 });
 
+test('the events of a check arrive although nothing else keeps the process alive', async () => {
+  // A port nobody listens on: the check fails as soon as it starts.
+  const closed = http.createServer().listen(0, '127.0.0.1');
+  await once(closed, 'listening');
+  const unanswered = `http://127.0.0.1:${closed.address().port}/feed.xml`;
+  closed.close();
+  await once(closed, 'close');
+  const cases = [
+    ['a feed nobody answers', unanswered, null],
+    // The update waits for "install"; the process ends once "ready" is delivered.
+    ['a feed with an update', feedURL, feed(item({ version: '2.0' }))],
+  ];
+  for (const [name, url, text] of cases) {
+    if (text) feedText = text;
+    // A plain script: no stdin reader, timer or server of its own keeps its loop alive.
+    const script = `const services = require(${JSON.stringify(path.join(process.env.QV_MODULE_DIR, 'macos_services.node'))});
+      services.start(${JSON.stringify(url)}, (event) => console.log(event), false);
+      services.check();`;
+    const child = spawn(process.execPath, ['-e', script], { stdio: ['ignore', 'pipe', 'pipe'] });
+    running.add(child);
+    let out = '';
+    let err = '';
+    child.stdout.setEncoding('utf8').on('data', (chunk) => { out += chunk; });
+    child.stderr.setEncoding('utf8').on('data', (chunk) => { err += chunk; });
+    const timer = setTimeout(() => child.kill('SIGKILL'), 10000);
+    const [code, signal] = await once(child, 'exit');
+    clearTimeout(timer);
+    running.delete(child);
+    assert.equal(signal, null, `${name}: the process was kept alive`);
+    assert.equal(code, 0, `${name}: ${err}`);
+    const events = out.trim().split('\n').map((line) => JSON.parse(line));
+    if (!text) {
+      assert.deepEqual(events, [{ type: 'checking' }, { type: 'error', error: 'check', code: 1002 },
+        { type: 'error', error: 'check', code: 1002 }], name);
+    } else {
+      assert.deepEqual(events.slice(0, 2), [{ type: 'checking' }, { type: 'available', release: release('2.0') }], name);
+      assert.deepEqual(events.at(-1), { type: 'ready', release: release('2.0') }, name);
+    }
+  }
+});
+
 test('a feed with nothing newer reports up-to-date', async () => {
   feedText = feed(item({ version: '1.0' }), item({ version: '0.9' }));
   const agent = new Agent();
@@ -271,6 +316,31 @@ test('archives that fail the rule refuse every update of the feed', async (t) =>
     for (const e of events.slice(1)) {
       assert.deepEqual(e, { type: 'error', error: 'verify', code: 3002 }, name);
     }
+    await agent.finish();
+  }
+});
+
+test('hostile feeds and answers end the check with an error', async () => {
+  const entity = `<!DOCTYPE rss [<!ENTITY big "${'x'.repeat(10000)}">]>`;
+  const cases = [
+    // A 16 KB feed whose entity would multiply into 20 MB of notes.
+    ['an entity referenced 2,000 times',
+      feed(item({ version: '2.0', extra: `<quorvel:notes>${'&big;'.repeat(2000)}</quorvel:notes>` }))
+        .replace('<rss', `${entity}<rss`),
+      { type: 'error', error: 'check', code: 1000 }],
+    ['a redirect in place of the archive', feed(item({ version: '2.0', archiveName: 'moved-2.0.zip' })),
+      { type: 'error', error: 'download', code: 2001 }],
+  ];
+  for (const [name, text, outcome] of cases) {
+    feedText = text;
+    const agent = new Agent();
+    await agent.call('start', feedURL, '$onEvent', false);
+    await agent.call('check');
+    await agent.untilEvent((e) => e.type === 'error', name);
+    await sleep(200);
+    const events = agent.events;
+    assert.ok(!events.some((e) => e.type === 'ready'), name);
+    assert.deepEqual(events.filter((e) => e.type === 'error'), [outcome, outcome], name);
     await agent.finish();
   }
 });

@@ -21,6 +21,9 @@ constexpr const char* kNotReady = "Update is not ready";
 QuorvelUpdater* controller = nullptr;
 // The event channel; empty before "start" and after "dispose".
 napi_threadsafe_function events = nullptr;
+// Flush markers queued on the channel and not yet delivered; while there are any, the channel
+// keeps the loop alive (FlushEvents).
+int flushes = 0;
 
 // The updater's state lives on the main thread; a call from another JavaScript thread (a worker
 // that loaded this module) finds no updater, as before "start", and leaves that state alone.
@@ -39,8 +42,27 @@ napi_value Throw(napi_env env, const char* message) {
   return Undefined(env);
 }
 
-// Call-into-JavaScript callback of the channel: one JSON string per event.
+void EndFlush(napi_env env) {
+  if (flushes > 0 && --flushes == 0 && events != nullptr) {
+    napi_unref_threadsafe_function(env, events);
+  }
+}
+
+// Holds the loop until the channel reaches a marker queued behind every event queued so far.
+void FlushEvents(napi_env env) {
+  if (events == nullptr) return;
+  if (flushes++ == 0) napi_ref_threadsafe_function(env, events);
+  if (napi_call_threadsafe_function(events, nullptr, napi_tsfn_nonblocking) != napi_ok) {
+    EndFlush(env);
+  }
+}
+
+// Call-into-JavaScript callback of the channel: one JSON string per event, or a flush marker.
 void Deliver(napi_env env, napi_value jsCallback, void* /*context*/, void* data) {
+  if (data == nullptr) {
+    if (env != nullptr) EndFlush(env);
+    return;
+  }
   char* text = static_cast<char*>(data);
   // Events still queued when "dispose" ran are dropped, so nothing arrives after it.
   const bool disposed = controller == nullptr || controller->disposed;
@@ -105,7 +127,9 @@ napi_value Start(napi_env env, napi_callback_info info) {
   controller->start(
       std::move(feed), [channel = events](const std::string& text) { return Queue(channel, text); },
       [env](QuorvelUpdater& client) {
-        return qv::updater::platform::CreateFrameworkUpdater(env, client);
+        auto framework = qv::updater::platform::CreateFrameworkUpdater(env, client);
+        framework->setEventFlush([env] { FlushEvents(env); });
+        return framework;
       },
       checkNow);
   return Undefined(env);
@@ -136,6 +160,7 @@ napi_value Dispose(napi_env env, napi_callback_info /*info*/) {
   if (events != nullptr) {
     napi_release_threadsafe_function(events, napi_tsfn_release);
     events = nullptr;
+    flushes = 0;  // the released channel closes once drained and holds nothing
   }
   return Undefined(env);
 }

@@ -13,7 +13,7 @@ extern "C" {
 typedef int32_t OSStatus;
 typedef uint32_t SecCSFlags;
 typedef const struct QvOffAppleSecCode* SecStaticCodeRef;
-typedef const struct QvOffAppleSecRequirement* SecRequirementRef;
+typedef struct QvOffAppleSecRequirement* SecRequirementRef;
 
 enum {
   kSecCSDefaultFlags = 0,

@@ -2,8 +2,18 @@
 // declared for the syntax check on machines without the macOS SDK. On Apple platforms the
 // framework's own headers are used instead.
 #pragma once
+// A system header, as the framework's own are (-iframework): the constants below sit outside
+// the non-null region as the framework's do, which only a system header may leave unannotated.
+#pragma clang system_header
 
 #import <Foundation/Foundation.h>
+
+// Declared outside the non-null region, as the framework declares them.
+extern NSString* const SUSparkleErrorDomain;
+extern NSString* const SPULatestAppcastItemFoundKey;
+extern NSString* const SPUNoUpdateFoundReasonKey;
+
+NS_ASSUME_NONNULL_BEGIN
 
 @class SPUUpdater;
 @class SUAppcast;
@@ -30,47 +40,48 @@ typedef NS_ENUM(NSInteger, SPUUpdateCheck) {
   SPUUpdateCheckUpdateInformation = 2,
 };
 
-extern NSString* const SUSparkleErrorDomain;
-extern NSString* const SPULatestAppcastItemFoundKey;
-extern NSString* const SPUNoUpdateFoundReasonKey;
-
 @interface SUAppcastItem : NSObject
-@property(readonly, copy) NSString* versionString;
-@property(readonly, copy) NSString* displayVersionString;
-@property(readonly, copy) NSString* minimumSystemVersion;
-@property(readonly, copy) NSString* itemDescription;
-@property(readonly, getter=isCriticalUpdate) BOOL criticalUpdate;
-@property(readonly, getter=isInformationOnlyUpdate) BOOL informationOnlyUpdate;
-@property(readonly, getter=isDeltaUpdate) BOOL deltaUpdate;
-@property(readonly, copy) NSDictionary* propertiesDictionary;
-@property(readonly, strong) NSURL* fileURL;
-@property(readonly) uint64_t contentLength;
-@property(readonly, copy) NSDictionary* deltaUpdates;
+- (instancetype)init NS_UNAVAILABLE;
+@property(nonatomic, copy, readonly) NSString* versionString;
+@property(nonatomic, copy, readonly) NSString* displayVersionString;
+@property(nonatomic, readonly, nullable) NSURL* fileURL;
+@property(nonatomic, readonly) uint64_t contentLength;
+@property(nonatomic, getter=isInformationOnlyUpdate, readonly) BOOL informationOnlyUpdate;
+@property(nonatomic, copy, readonly, nullable) NSString* itemDescription;
+@property(nonatomic, copy, readonly, nullable) NSString* minimumSystemVersion;
+@property(nonatomic, getter=isCriticalUpdate, readonly) BOOL criticalUpdate;
+@property(nonatomic, copy, readonly, nullable)
+    NSDictionary<NSString*, SUAppcastItem*>* deltaUpdates;
+@property(nonatomic, getter=isDeltaUpdate, readonly) BOOL deltaUpdate;
+@property(nonatomic, readonly, copy) NSDictionary* propertiesDictionary;
 @end
 
 @interface SUAppcast : NSObject
-@property(readonly, copy) NSArray* items;
+- (instancetype)init NS_UNAVAILABLE;
+@property(readonly, nonatomic, copy) NSArray<SUAppcastItem*>* items;
 @end
 
 @interface SPUUserUpdateState : NSObject
-@property(readonly) SPUUserUpdateStage stage;
-@property(readonly) BOOL userInitiated;
+- (instancetype)init NS_UNAVAILABLE;
+@property(nonatomic, readonly) SPUUserUpdateStage stage;
+@property(nonatomic, readonly) BOOL userInitiated;
 @end
 
-@interface SUUpdatePermissionRequest : NSObject
+@interface SPUUpdatePermissionRequest : NSObject
 @end
 
 @interface SUUpdatePermissionResponse : NSObject
 - (instancetype)initWithAutomaticUpdateChecks:(BOOL)automaticUpdateChecks
                             sendSystemProfile:(BOOL)sendSystemProfile;
+- (instancetype)init NS_UNAVAILABLE;
 @end
 
 @interface SPUDownloadData : NSObject
-@property(readonly, copy) NSData* data;
+@property(nonatomic, readonly) NSData* data;
 @end
 
 @protocol SPUUserDriver <NSObject>
-- (void)showUpdatePermissionRequest:(SUUpdatePermissionRequest*)request
+- (void)showUpdatePermissionRequest:(SPUUpdatePermissionRequest*)request
                               reply:(void (^)(SUUpdatePermissionResponse*))reply;
 - (void)showUserInitiatedUpdateCheckWithCancellation:(void (^)(void))cancellation;
 - (void)showUpdateFoundWithAppcastItem:(SUAppcastItem*)appcastItem
@@ -96,19 +107,19 @@ extern NSString* const SPUNoUpdateFoundReasonKey;
 
 @protocol SPUUpdaterDelegate <NSObject>
 @optional
-- (NSString*)feedURLStringForUpdater:(SPUUpdater*)updater;
-- (BOOL)updater:(SPUUpdater*)updater shouldDownloadReleaseNotesForUpdate:(SUAppcastItem*)item;
+- (nullable NSString*)feedURLStringForUpdater:(SPUUpdater*)updater;
+- (BOOL)updater:(SPUUpdater*)updater shouldDownloadReleaseNotesForUpdate:(SUAppcastItem*)updateItem;
 - (void)updater:(SPUUpdater*)updater didFinishLoadingAppcast:(SUAppcast*)appcast;
 - (BOOL)updater:(SPUUpdater*)updater
     shouldProceedWithUpdate:(SUAppcastItem*)updateItem
                 updateCheck:(SPUUpdateCheck)updateCheck
-                      error:(NSError**)error;
+                      error:(NSError* __autoreleasing*)error;
 - (void)updater:(SPUUpdater*)updater didFindValidUpdate:(SUAppcastItem*)item;
 - (void)updaterDidNotFindUpdate:(SPUUpdater*)updater error:(NSError*)error;
 - (void)updater:(SPUUpdater*)updater didAbortWithError:(NSError*)error;
 - (void)updater:(SPUUpdater*)updater
     didFinishUpdateCycleForUpdateCheck:(SPUUpdateCheck)updateCheck
-                                 error:(NSError*)error;
+                                 error:(nullable NSError*)error;
 - (void)updater:(SPUUpdater*)updater
     willDownloadUpdate:(SUAppcastItem*)item
            withRequest:(NSMutableURLRequest*)request;
@@ -122,10 +133,13 @@ extern NSString* const SPUNoUpdateFoundReasonKey;
 - (instancetype)initWithHostBundle:(NSBundle*)hostBundle
                  applicationBundle:(NSBundle*)applicationBundle
                         userDriver:(id<SPUUserDriver>)userDriver
-                          delegate:(id<SPUUpdaterDelegate>)delegate;
-- (BOOL)startUpdater:(NSError**)error;
+                          delegate:(nullable id<SPUUpdaterDelegate>)delegate;
+- (instancetype)init NS_UNAVAILABLE;
+- (BOOL)startUpdater:(NSError* __autoreleasing*)error;
 - (void)checkForUpdates;
 - (void)checkForUpdatesInBackground;
-@property BOOL automaticallyChecksForUpdates;
-@property(readonly) BOOL sessionInProgress;
+@property(nonatomic, readonly) BOOL sessionInProgress;
+@property(nonatomic) BOOL automaticallyChecksForUpdates;
 @end
+
+NS_ASSUME_NONNULL_END

@@ -1,11 +1,11 @@
-#include "utf8.h"
+#include "qv/utf8.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
-namespace qv::host {
+namespace qv {
 namespace {
 
 // How a sequence starting at `p` ends: `length` bytes are consumed; `valid` says whether they
@@ -185,4 +185,4 @@ std::string repair_utf8(std::string_view bytes) {
   return out;
 }
 
-}  // namespace qv::host
+}  // namespace qv

@@ -1,11 +1,11 @@
-#include "utf8.h"
+#include "qv/utf8.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
 
-namespace qv::host {
+namespace qv {
 namespace {
 
 const std::string R = "\xEF\xBF\xBD";  // U+FFFD
@@ -116,4 +116,4 @@ TEST(IsValidUtf8, AgreesWithTheBytewiseCheckAtEveryPosition) {
 }
 
 }  // namespace
-}  // namespace qv::host
+}  // namespace qv

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Shows that the macOS cross build check catches faults that only the real SDK and the real
+# Sparkle headers reveal: a copy of the tree passes it unchanged and fails it, for the stated
+# reason, once a fault is injected into the copy. The copy's build folder is kept from case to
+# case, so each fault only rebuilds what it touches. The files to break are found by their
+# content. Skipped, like the check, without QV_MACOS_SDK and QV_SPARKLE_HEADERS. Exits non-zero
+# when any outcome differs.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+name=macos-cross-build-selftest
+
+if [[ -z ${QV_MACOS_SDK:-} || -z ${QV_SPARKLE_HEADERS:-} ]]; then
+  echo "$name: skipped: QV_MACOS_SDK and QV_SPARKLE_HEADERS are not both set, so the check" \
+    "it tests is skipped too; see the README's macOS section"
+  exit 0
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+tree=$work/tree
+mkdir -p "$tree"
+# The tree as it is now (tracked and new files), without build folders.
+(cd "$root" && git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$tree") ||
+  {
+    echo "$name: FAILED: could not copy the tree"
+    exit 1
+  }
+[[ -d $root/node_modules ]] && ln -s "$root/node_modules" "$tree/node_modules"
+export QV_CROSS_BUILD_DIR=$work/build
+
+# Files of the copy (relative paths) whose text matches a pattern: the adapters' sources under
+# macos/ and the CMake modules, or (second argument "offapple") the off-Apple declarations.
+holding() {
+  if [[ ${2:-} == offapple ]]; then
+    (cd "$tree" && grep -rlE -- "$1" macos/offapple | sort)
+  else
+    (cd "$tree" && {
+      grep -rlE --include='*.mm' --include='*.h' -- "$1" macos | grep -v '^macos/offapple/'
+      grep -rlE --include='*.cmake' -- "$1" cmake
+    } | sort)
+  fi
+}
+
+failures=0
+runs=0
+# case label | sed expression applied to every file holding the pattern | pattern | cmake
+# option | line the check must print, as an extended regular expression ("" means: must pass) |
+# where the files are ("offapple": the off-Apple declarations; else the adapters)
+cases=(
+  "unchanged|||||"
+  "the permission request under its old class name|s/\bSPUUpdatePermissionRequest\b/SUUpdatePermissionRequest/g|showUpdatePermissionRequest:\(SPUUpdatePermissionRequest||\.mm:[0-9]+:[0-9]+: error: expected a type$"
+  "a user-driver callback misspelt|s/^- \(void\)showUpdateInFocus \{/- (void)showUpdateInFocused {/|^- \(void\)showUpdateInFocus \{||error: method 'showUpdateInFocus' in protocol 'SPUUserDriver' not implemented"
+  "a delegate callback misspelt where it is declared and implemented|s/didFindValidUpdate:\(SUAppcastItem/didFindValidUpdates:(SUAppcastItem/|didFindValidUpdate:\(SUAppcastItem||^FAIL QuorvelUpdater -updater:didFindValidUpdates:: in neither SPUUserDriver nor SPUUpdaterDelegate$"
+  "a deprecated delegate callback implemented|$ s/^@end$/- (void)updater:(SPUUpdater*)updater userDidSkipThisVersion:(SUAppcastItem*)item {\\n  (void)updater;\\n  (void)item;\\n}\\n@end/|^@implementation QuorvelUpdater\\b||^FAIL QuorvelUpdater -updater:userDidSkipThisVersion:: deprecated in the framework's protocols$"
+  "the Objective-C runtime no longer linked|s/\"-framework CoreFoundation\" objc\)/\"-framework CoreFoundation\")/|\"-framework CoreFoundation\" objc\)||^FAIL macos_services: _objc_msgSend is undefined and provided by no library it loads$"
+  "an off-Apple class under a name the framework lacks|s/\bSPUUpdatePermissionRequest\b/SUUpdatePermissionRequest/g|@interface SPUUpdatePermissionRequest||^FAIL off-Apple Sparkle.h: ObjCInterfaceDecl SUUpdatePermissionRequest is not declared by the framework$|offapple"
+  "an off-Apple declaration without the framework's nullability|s/^- \(nullable NSString\*\)feedURLStringForUpdater:/- (NSString*)feedURLStringForUpdater:/|^- \(nullable NSString\*\)feedURLStringForUpdater:||^FAIL off-Apple Sparkle.h: ObjCProtocolDecl SPUUpdaterDelegate - feedURLStringForUpdater: is NSString \* _Nonnull|offapple"
+  "the run-path of another folder|||-DQV_APPLICATION_FRAMEWORKS_RPATH=@loader_path|^FAIL macos_services: run-path @executable_path/../Frameworks \(got @loader_path\)$"
+)
+
+for entry in "${cases[@]}"; do
+  IFS='|' read -r label expression pattern option wanted where <<<"$entry"
+  runs=$((runs + 1))
+  files=()
+  if [[ -n $pattern ]]; then
+    mapfile -t files < <(holding "$pattern" "$where")
+    if ((${#files[@]} == 0)); then
+      failures=$((failures + 1))
+      echo "UNEXPECTED: $label: no file holds /$pattern/"
+      continue
+    fi
+    for file in "${files[@]}"; do
+      cp "$tree/$file" "$work/original-${file//\//_}"
+      sed -E -i "$expression" "$tree/$file"
+    done
+  fi
+  args=()
+  [[ -n $option ]] && args=("$option")
+  output=$(bash "$tree/scripts/checks/macos-cross-build.sh" "${args[@]}" 2>&1)
+  status=$?
+  # The build log holds the compiler's diagnostics.
+  diagnostics=$(cat "$QV_CROSS_BUILD_DIR/build.log" 2>/dev/null)
+  if [[ -z $wanted ]]; then
+    ok=$((status == 0))
+  else
+    ok=0
+    ((status != 0)) && grep -qE -- "$wanted" <<<"$output"$'\n'"$diagnostics" && ok=1
+  fi
+  if ((ok)); then
+    echo "ok: $label (${files[*]:-no file changed}): exit $status${wanted:+, reported: $wanted}"
+  else
+    failures=$((failures + 1))
+    echo "UNEXPECTED: $label: exit $status, wanted ${wanted:-a pass}"
+    echo "$output" | tail -n 20
+  fi
+  for file in "${files[@]}"; do
+    cp "$work/original-${file//\//_}" "$tree/$file"
+  done
+done
+
+if ((failures)); then
+  echo "$name: FAILED: $failures of $runs outcomes differ"
+  exit 1
+fi
+echo "$name: passed: $runs outcomes"
