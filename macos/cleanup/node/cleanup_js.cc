@@ -8,6 +8,7 @@
 #include "macos/cleanup/clean_copies.h"
 #include "macos/cleanup/node/job_platform.h"
 #include "macos/cleanup/result_json.h"
+#include "qv/napi.h"
 
 #ifndef QV_BUNDLE_IDENTIFIER
 #error "QV_BUNDLE_IDENTIFIER must name the application's bundle identifier"
@@ -26,7 +27,7 @@ constexpr char kBundleIdentifier[] = QV_BUNDLE_IDENTIFIER;
 // One accepted job; owned by the job from creation until its completion callback.
 struct CleanupWork {
   napi_deferred deferred = nullptr;
-  napi_async_work work = nullptr;
+  qv::napi::AsyncWork work;  // deleted with the record, in the completion callback
   std::string bundle;
   std::vector<std::string> roots;
   std::string result;
@@ -64,7 +65,6 @@ void Complete(napi_env env, napi_status /*status*/, void* data) {
     napi_create_string_utf8(env, text.data(), text.size(), &value);
     napi_resolve_deferred(env, job->deferred, value);
   }
-  napi_delete_async_work(env, job->work);
   job.reset();
   cleaning = false;
 }
@@ -89,8 +89,10 @@ napi_value Cleanup(napi_env env, napi_callback_info /*info*/) {
   napi_value name = nullptr;
   napi_create_string_utf8(env, "Quorvel copy cleanup", NAPI_AUTO_LENGTH, &name);
   CleanupWork* raw = job.get();
-  napi_create_async_work(env, nullptr, name, Execute, Complete, raw, &raw->work);
-  if (napi_queue_async_work(env, raw->work) == napi_ok) {
+  napi_async_work work = nullptr;
+  napi_create_async_work(env, nullptr, name, Execute, Complete, raw, &work);
+  raw->work = qv::napi::AsyncWork(env, work);
+  if (napi_queue_async_work(env, raw->work.get()) == napi_ok) {
     static_cast<void>(job.release());  // the completion callback frees it
   } else {
     // The job can never complete: settle its promise here rather than leave it pending.
@@ -98,8 +100,7 @@ napi_value Cleanup(napi_env env, napi_callback_info /*info*/) {
     napi_create_string_utf8(env, qv::cleanup::kFallbackResultJson.data(),
                             qv::cleanup::kFallbackResultJson.size(), &value);
     napi_resolve_deferred(env, raw->deferred, value);
-    if (raw->work != nullptr) napi_delete_async_work(env, raw->work);
-    cleaning = false;
+    cleaning = false;  // the record and its work go with `job`
   }
   return promise;
 }
