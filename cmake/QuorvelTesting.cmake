@@ -35,6 +35,23 @@ function(qv_add_gtest name)
     ENVIRONMENT "QV_BUILD_DIR=${PROJECT_BINARY_DIR};QV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
 
+# qv_add_fuzz(<name> SOURCES <files>... [LIBS <libs>...] [SEEDS <dir>] [ARGS <flags>...]
+#             [LABELS <labels>...])
+# A libFuzzer target, registered to run for a bounded time from the committed seeds in SEEDS.
+# New inputs go to the build folder, so the committed seeds stay untouched.
+function(qv_add_fuzz name)
+  cmake_parse_arguments(ARG "" "SEEDS" "SOURCES;LIBS;ARGS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  set(found ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+  file(MAKE_DIRECTORY ${found})
+  add_test(NAME ${name}
+    COMMAND ${name} -max_total_time=20 -timeout=10 ${ARG_ARGS} ${found} ${ARG_SEEDS})
+  set_tests_properties(${name} PROPERTIES LABELS "fuzz;${ARG_LABELS}" TIMEOUT 120)
+endfunction()
+
 # qv_add_node_test(<name> FILE <test.mjs> [LABELS <labels>...] [ENV <k=v>...] [NODE_ARGS <args>...]
 #                  [DEPENDS <targets>...] [TIMEOUT <seconds>])
 function(qv_add_node_test name)

@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "updater/json.h"
-#include "updater/release.h"
-#include "updater/updater.h"
+#include "macos/updater/json.h"
+#include "macos/updater/release.h"
+#include "macos/updater/updater.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <future>
 #include <thread>
 
-#include "cleanup/clean_copies.h"
-#include "cleanup/scan_platform_testing.h"
-#include "cleanup/test_tree_testing.h"
+#include "macos/cleanup/clean_copies.h"
+#include "macos/cleanup/testing/scan_platform_testing.h"
+#include "macos/cleanup/testing/test_tree_testing.h"
 
 namespace qv::cleanup {
 namespace {

@@ -1,8 +1,8 @@
-#include "cleanup/clean_copies.h"
+#include "macos/cleanup/clean_copies.h"
 
 #include <optional>
 
-#include "cleanup/probes.h"
+#include "macos/cleanup/probes.h"
 
 namespace qv::cleanup {
 namespace {

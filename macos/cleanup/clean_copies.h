@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cleanup/platform.h"
+#include "macos/cleanup/platform.h"
 
 namespace qv::cleanup {
 

@@ -1,6 +1,6 @@
 // Scenario tests of the copy scan against real folders: every probe is the system's except the
 // code-signature check, which is the test stand-in.
-#include "cleanup/clean_copies.h"
+#include "macos/cleanup/clean_copies.h"
 
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -14,10 +14,10 @@
 #include <functional>
 #include <regex>
 
-#include "cleanup/probes.h"
-#include "cleanup/result_json.h"
-#include "cleanup/scan_platform_testing.h"
-#include "cleanup/test_tree_testing.h"
+#include "macos/cleanup/probes.h"
+#include "macos/cleanup/result_json.h"
+#include "macos/cleanup/testing/scan_platform_testing.h"
+#include "macos/cleanup/testing/test_tree_testing.h"
 
 namespace qv::cleanup {
 namespace {

@@ -1,4 +1,4 @@
-#include "cleanup/probes.h"
+#include "macos/cleanup/probes.h"
 
 #include <regex>
 

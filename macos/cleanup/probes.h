@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "cleanup/platform.h"
+#include "macos/cleanup/platform.h"
 
 namespace qv::cleanup {
 

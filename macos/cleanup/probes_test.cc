@@ -1,4 +1,4 @@
-#include "cleanup/probes.h"
+#include "macos/cleanup/probes.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <random>
 #include <tuple>
 
-#include "cleanup/platform_linux.h"
-#include "cleanup/test_tree_testing.h"
+#include "macos/cleanup/linux/platform_linux.h"
+#include "macos/cleanup/testing/test_tree_testing.h"
 
 namespace qv::cleanup {
 namespace {

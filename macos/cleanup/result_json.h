@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "cleanup/clean_copies.h"
+#include "macos/cleanup/clean_copies.h"
 
 namespace qv::cleanup {
 

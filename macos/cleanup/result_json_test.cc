@@ -1,4 +1,4 @@
-#include "cleanup/result_json.h"
+#include "macos/cleanup/result_json.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "updater/archive_rule.h"
+#include "macos/updater/archive_rule.h"
 
-#include "updater/framework.h"
+#include "macos/updater/framework.h"
 
 namespace qv::updater {
 

@@ -1,9 +1,9 @@
 // The archive URL rule and the URL components it compares.
-#include "updater/archive_rule.h"
+#include "macos/updater/archive_rule.h"
 
 #include <gtest/gtest.h>
 
-#include "updater/framework.h"
+#include "macos/updater/framework.h"
 
 namespace qv::updater {
 namespace {

@@ -1,4 +1,4 @@
-#include "updater/json.h"
+#include "macos/updater/json.h"
 
 #include "qv/json_string.h"
 #include "qv/utf8.h"

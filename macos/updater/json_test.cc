@@ -1,5 +1,5 @@
 // The JSON reader and writer, checked against an independent implementation.
-#include "updater/json.h"
+#include "macos/updater/json.h"
 
 #include <gtest/gtest.h>
 

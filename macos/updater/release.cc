@@ -1,4 +1,4 @@
-#include "updater/release.h"
+#include "macos/updater/release.h"
 
 #include <string>
 

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "updater/framework.h"
-#include "updater/json.h"
+#include "macos/updater/framework.h"
+#include "macos/updater/json.h"
 
 namespace qv::updater {
 

@@ -1,5 +1,5 @@
 // The release object: notes, defaults and the announcement's limits.
-#include "updater/release.h"
+#include "macos/updater/release.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,12 @@
-#include "updater/updater.h"
+#include "macos/updater/updater.h"
 
 #include <charconv>
 #include <cinttypes>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
-#include "updater/release.h"
+#include "macos/updater/release.h"
 
 namespace qv::updater {
 
@@ -113,6 +114,69 @@ Json QuorvelUpdater::releaseFor(const AppcastItem& item) const {
 bool QuorvelUpdater::allowsAs(const std::optional<std::string>& url,
                               std::string_view extension) const {
   return ArchiveAllowed(url, extension, feed ? feed : platform::ConfiguredFeedURL(), vendor_);
+}
+
+// The JavaScript functions.
+
+void QuorvelUpdater::start(std::string feedText, EventChannel channel,
+                           const FrameworkFactory& makeFramework, bool checkNow) {
+  // An empty text leaves the feed unset, so the application's configured feed applies.
+  if (!feedText.empty()) feed = std::move(feedText);
+  events = std::move(channel);
+  updater = makeFramework(*this);
+  updater->observeSessionInProgress();
+  qv::Status<FrameworkError> started = updater->startUpdater();
+  if (!started) {
+    fail(&started.error());
+  } else if (checkNow && updater->automaticallyChecksForUpdates()) {
+    updater->checkForUpdatesInBackground();
+  }
+}
+
+void QuorvelUpdater::check() {
+  traceCode("request-check", 0);
+  if (sessionInProgress() && !installHandler) {
+    pendingCheck = true;
+  } else if (updater) {
+    updater->checkForUpdates();
+  }
+}
+
+bool QuorvelUpdater::install() {
+  if (!installHandler) return false;
+  // Cleared before it runs, so the framework is answered at most once.
+  Block handler = std::exchange(installHandler, Block());
+  skipHandler = Block();
+  handler();
+  return true;
+}
+
+bool QuorvelUpdater::replace() {
+  if (!skipHandler) return false;
+  Block skip = std::exchange(skipHandler, Block());
+  traceCode("replace", 0);
+  replacedVersion.reset();
+  if (releaseInfo) {
+    const Json* version = releaseInfo->find("version");
+    if (version != nullptr && version->string() != nullptr) replacedVersion = *version->string();
+  }
+  replaceAttempts = 0;
+  installHandler = Block();
+  pendingCheck = true;
+  skip();
+  return true;
+}
+
+void QuorvelUpdater::cancel() {
+  if (!cancelHandler) return;
+  Block handler = std::exchange(cancelHandler, Block());
+  handler();
+}
+
+void QuorvelUpdater::dispose() {
+  if (!disposed && updater) updater->stopObservingSessionInProgress();
+  disposed = true;
+  events = nullptr;
 }
 
 // User driver.

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "updater/archive_rule.h"
-#include "updater/framework.h"
-#include "updater/json.h"
+#include "macos/updater/archive_rule.h"
+#include "macos/updater/framework.h"
+#include "macos/updater/json.h"
 
 namespace qv::updater {
 
@@ -47,6 +47,28 @@ class QuorvelUpdater final : public UpdaterClient {
 
   // Where trace lines go.
   std::FILE* traceStream = stderr;
+
+  // Builds the framework updater that calls this object back.
+  using FrameworkFactory = std::function<std::unique_ptr<FrameworkUpdater>(QuorvelUpdater&)>;
+
+  // The JavaScript functions' decisions; the binding only converts arguments and results.
+  // "start" after its entry checks: keeps a non-empty feed and the channel, creates the framework
+  // updater, observes its session and starts it. A framework that fails to start is reported as
+  // an event, never as a result.
+  void start(std::string feedText, EventChannel channel, const FrameworkFactory& makeFramework,
+             bool checkNow);
+  // "check": deferred while a session runs and no install answer is parked.
+  void check();
+  // "install": false, changing nothing, when no install answer is parked.
+  bool install();
+  // "replace": false, with no trace, when no skip answer is parked; otherwise the skip answer is
+  // given after the bookkeeping for the fresh check is done.
+  bool replace();
+  // "cancel": gives the parked cancellation, if any, once.
+  void cancel();
+  // "dispose": stops observing the session (once) and silences events. The channel's own
+  // handle belongs to whoever made it and is released by them after this call.
+  void dispose();
 
   void traceCode(std::string_view label, int64_t code);
   void emit(const Json& event);

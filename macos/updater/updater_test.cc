@@ -1,5 +1,5 @@
 // QuorvelUpdater against a scripted framework: events, answers, parked replies, deferred checks.
-#include "updater/updater.h"
+#include "macos/updater/updater.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -14,13 +14,23 @@ using nlohmann::json;
 
 class FakeFramework final : public FrameworkUpdater {
  public:
-  qv::Status<FrameworkError> startUpdater() override { return qv::kOk; }
-  void checkForUpdates() override { ++checks; }
-  void checkForUpdatesInBackground() override { ++backgroundChecks; }
-  bool automaticallyChecksForUpdates() const override { return true; }
+  qv::Status<FrameworkError> startUpdater() override {
+    calls.push_back("start");
+    if (startError) return qv::Err(*startError);
+    return qv::kOk;
+  }
+  void checkForUpdates() override {
+    calls.push_back("check");
+    ++checks;
+  }
+  void checkForUpdatesInBackground() override {
+    calls.push_back("background");
+    ++backgroundChecks;
+  }
+  bool automaticallyChecksForUpdates() const override { return automatic; }
   bool sessionInProgress() const override { return session; }
-  void observeSessionInProgress() override {}
-  void stopObservingSessionInProgress() override {}
+  void observeSessionInProgress() override { calls.push_back("observe"); }
+  void stopObservingSessionInProgress() override { calls.push_back("stop-observing"); }
   void dispatchAfter(uint64_t nanoseconds, std::function<void()> block) override {
     scheduled.push_back({nanoseconds, std::move(block)});
   }
@@ -30,6 +40,9 @@ class FakeFramework final : public FrameworkUpdater {
   }
 
   bool session = false;
+  bool automatic = true;
+  std::optional<FrameworkError> startError;
+  std::vector<std::string> calls;
   int checks = 0;
   int backgroundChecks = 0;
   std::vector<std::pair<uint64_t, std::function<void()>>> scheduled;
@@ -518,6 +531,228 @@ TEST_F(UpdaterTest, DriverCallbacksAnswerAndReport) {
   updater_.events = nullptr;
   updater_.showUpdateInFocus();
   EXPECT_TRUE(takeEvents().empty());
+}
+
+// "install", "replace" and "cancel": each answers a parked reply at most once, and every state
+// change is made before the reply runs (the reply may re-enter the updater).
+TEST_F(UpdaterTest, JavaScriptCallsAnswerParkedRepliesOnce) {
+  enum class Call { kInstall, kReplace, kCancel };
+  struct Seen {  // the updater's state as the reply sees it
+    bool install, skip, cancel, pending;
+    std::optional<std::string> replaced;
+    int64_t attempts;
+    bool operator==(const Seen&) const = default;
+  };
+  struct Case {
+    const char* name;
+    Call call;
+    bool install, skip, cancel;           // parked before the call
+    std::optional<std::string> released;  // "version" of the release on offer
+    bool result;                          // what the call answers (cancel: true)
+    std::vector<std::pair<std::string, Seen>> ran;
+    const char* trace;
+  };
+  const Case cases[] = {
+      {"install with nothing to install", Call::kInstall, false, true, true, "2.0", false, {}, ""},
+      {"install",
+       Call::kInstall,
+       true,
+       true,
+       true,
+       "2.0",
+       true,
+       {{"install", {false, false, true, false, "1.0", 2}}},
+       ""},
+      {"replace without a skip answer", Call::kReplace, true, false, true, "2.0", false, {}, ""},
+      {"replace",
+       Call::kReplace,
+       true,
+       true,
+       true,
+       "2.0",
+       true,
+       {{"skip", {false, false, true, true, "2.0", 0}}},
+       "[updater] replace code=0 session=0 pending=0 ready=1\n"},
+      {"replace without a release",
+       Call::kReplace,
+       false,
+       true,
+       false,
+       std::nullopt,
+       true,
+       {{"skip", {false, false, false, true, std::nullopt, 0}}},
+       "[updater] replace code=0 session=0 pending=0 ready=0\n"},
+      {"cancel with nothing to cancel", Call::kCancel, true, true, false, "2.0", true, {}, ""},
+      {"cancel",
+       Call::kCancel,
+       true,
+       true,
+       true,
+       "2.0",
+       true,
+       {{"cancel", {true, true, false, false, "1.0", 2}}},
+       ""},
+  };
+  setenv("QV_UPDATE_DEBUG", "1", 1);
+  for (const Case& c : cases) {
+    std::FILE* trace = std::tmpfile();
+    ASSERT_NE(trace, nullptr);
+    updater_.traceStream = trace;
+    std::vector<std::pair<std::string, Seen>> ran;
+    const auto reply = [&](const char* name) {
+      return Block([&ran, this, name] {
+        ran.push_back({name,
+                       {bool(updater_.installHandler), bool(updater_.skipHandler),
+                        bool(updater_.cancelHandler), updater_.pendingCheck,
+                        updater_.replacedVersion, updater_.replaceAttempts}});
+      });
+    };
+    updater_.installHandler = c.install ? reply("install") : Block();
+    updater_.skipHandler = c.skip ? reply("skip") : Block();
+    updater_.cancelHandler = c.cancel ? reply("cancel") : Block();
+    updater_.pendingCheck = false;
+    updater_.replacedVersion = "1.0";
+    updater_.replaceAttempts = 2;
+    updater_.releaseInfo.reset();
+    if (c.released) updater_.releaseInfo = updater_.releaseFor(Item(*c.released, "u"));
+    const auto call = [&] {
+      switch (c.call) {
+        case Call::kInstall:
+          return updater_.install();
+        case Call::kReplace:
+          return updater_.replace();
+        case Call::kCancel:
+          updater_.cancel();
+          return true;
+      }
+      return false;
+    };
+    EXPECT_EQ(call(), c.result) << c.name;
+    EXPECT_EQ(ran, c.ran) << c.name;
+    EXPECT_EQ(ReadAll(trace), c.trace) << c.name;
+    std::fclose(trace);
+    // Nothing is parked twice: a second call answers nothing more.
+    if (c.call != Call::kCancel) {
+      EXPECT_FALSE(call()) << c.name << ", again";
+    } else {
+      call();
+    }
+    EXPECT_EQ(ran, c.ran) << c.name << ", again";
+    if (c.ran.empty()) {  // a refused call leaves every parked reply in place
+      EXPECT_EQ(bool(updater_.installHandler), c.install) << c.name;
+      EXPECT_EQ(bool(updater_.skipHandler), c.skip) << c.name;
+      EXPECT_EQ(bool(updater_.cancelHandler), c.cancel) << c.name;
+    }
+  }
+  EXPECT_TRUE(takeEvents().empty());
+}
+
+TEST_F(UpdaterTest, CheckStartsNowOrWhenTheSessionEnds) {
+  struct Case {
+    const char* name;
+    bool session, ready;
+    bool pending;
+    int checks;
+  };
+  const Case cases[] = {
+      {"idle", false, false, false, 1},
+      {"idle with an update ready", false, true, false, 1},
+      {"session running", true, false, true, 0},
+      // A parked install answer means the session waits for JavaScript, not for the framework.
+      {"session waiting for install", true, true, false, 1},
+  };
+  for (const Case& c : cases) {
+    framework_->checks = 0;
+    framework_->session = c.session;
+    updater_.pendingCheck = false;
+    updater_.installHandler = c.ready ? Block([] {}) : Block();
+    updater_.check();
+    EXPECT_EQ(updater_.pendingCheck, c.pending) << c.name;
+    EXPECT_EQ(framework_->checks, c.checks) << c.name;
+  }
+  // Without a framework updater (before "start") a check changes nothing.
+  QuorvelUpdater unstarted(Vendor{"quorvel.example", "https://download.quorvel.example/"});
+  unstarted.check();
+  EXPECT_FALSE(unstarted.pendingCheck);
+}
+
+TEST(UpdaterStart, StartsTheFrameworkAndDisposeSilencesIt) {
+  struct Case {
+    const char* name;
+    std::string feedText;
+    bool checkNow, automatic;
+    std::optional<FrameworkError> startError;
+    std::optional<std::string> feed;
+    std::vector<std::string> calls;
+    std::vector<json> events;
+  };
+  FrameworkError broken;
+  broken.domain = "SUSparkleErrorDomain";
+  broken.code = 1;
+  const Case cases[] = {
+      {"check now",
+       "https://u.example/f.xml",
+       true,
+       true,
+       std::nullopt,
+       "https://u.example/f.xml",
+       {"observe", "start", "background"},
+       {}},
+      {"automatic checks off", "f", true, false, std::nullopt, "f", {"observe", "start"}, {}},
+      {"no check asked", "f", false, true, std::nullopt, "f", {"observe", "start"}, {}},
+      {"empty feed falls back",
+       "",
+       false,
+       true,
+       std::nullopt,
+       std::nullopt,
+       {"observe", "start"},
+       {}},
+      {"framework fails to start",
+       "f",
+       true,
+       true,
+       broken,
+       "f",
+       {"observe", "start"},
+       {{{"type", "error"}, {"error", "check"}, {"code", 1}}}},
+  };
+  for (const Case& c : cases) {
+    QuorvelUpdater updater(Vendor{"quorvel.example", "https://download.quorvel.example/"});
+    FakeFramework* framework = nullptr;
+    std::vector<json> events;
+    updater.start(
+        c.feedText,
+        [&](std::string text) {
+          events.push_back(json::parse(text));
+          return true;
+        },
+        [&](QuorvelUpdater& client) {
+          EXPECT_EQ(&client, &updater) << c.name;
+          EXPECT_EQ(client.feed, c.feed) << c.name << ": the feed is set before the framework";
+          auto made = std::make_unique<FakeFramework>();
+          made->automatic = c.automatic;
+          made->startError = c.startError;
+          framework = made.get();
+          return made;
+        },
+        c.checkNow);
+    ASSERT_NE(framework, nullptr) << c.name;
+    EXPECT_EQ(framework->calls, c.calls) << c.name;
+    EXPECT_EQ(events, c.events) << c.name;
+
+    // "dispose": the observation ends once; afterwards nothing is reported, but calls still
+    // reach the framework.
+    framework->calls.clear();
+    updater.dispose();
+    updater.dispose();
+    EXPECT_EQ(framework->calls, std::vector<std::string>{"stop-observing"}) << c.name;
+    EXPECT_TRUE(updater.disposed) << c.name;
+    updater.showUpdateInFocus();
+    updater.check();
+    EXPECT_EQ(events.size(), c.events.size()) << c.name;
+    EXPECT_EQ(framework->checks, 1) << c.name;
+  }
 }
 
 }  // namespace

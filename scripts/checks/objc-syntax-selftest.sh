@@ -75,11 +75,11 @@ done
 # fail in both modes, for that reason.
 # adapter | what it then lacks | sed expression making the fault | diagnostic the check must print
 edits=(
-  "macos/updater/QuorvelUpdater.mm|a required user-driver callback|/^- (void)showUpdateInFocus {$/,/^}$/d|method 'showUpdateInFocus' in protocol 'SPUUserDriver' not implemented"
-  "macos/updater/QuorvelUpdater.mm|the delegate callback that vets archives|/^- (BOOL)updater:(SPUUpdater\*)updater$/{N;/shouldProceedWithUpdate/{:a;N;/\n}$/!ba;d}}|method 'updater:shouldProceedWithUpdate:updateCheck:error:' in protocol 'QuorvelUpdaterDelegateCallbacks' not implemented"
-  "macos/updater/QuorvelUpdater.mm|a correctly spelt delegate callback|s/didFindValidUpdate:(SUAppcastItem\*)item {/didFindValidUpdates:(SUAppcastItem*)item {/|method 'updater:didFindValidUpdate:' in protocol 'QuorvelUpdaterDelegateCallbacks' not implemented"
-  "macos/updater/framework_apple.mm|an operation of the framework updater|/void checkForUpdatesInBackground() override/d|allocating an object of abstract class type"
-  "macos/cleanup/platform_apple.mm|an operation of the cleanup platform|/std::optional<std::string> ProcessPath(std::int32_t pid) override {/,/^  }$/d|allocating an object of abstract class type"
+  "macos/updater/apple/QuorvelUpdater.mm|a required user-driver callback|/^- (void)showUpdateInFocus {$/,/^}$/d|method 'showUpdateInFocus' in protocol 'SPUUserDriver' not implemented"
+  "macos/updater/apple/QuorvelUpdater.mm|the delegate callback that vets archives|/^- (BOOL)updater:(SPUUpdater\*)updater$/{N;/shouldProceedWithUpdate/{:a;N;/\n}$/!ba;d}}|method 'updater:shouldProceedWithUpdate:updateCheck:error:' in protocol 'QuorvelUpdaterDelegateCallbacks' not implemented"
+  "macos/updater/apple/QuorvelUpdater.mm|a correctly spelt delegate callback|s/didFindValidUpdate:(SUAppcastItem\*)item {/didFindValidUpdates:(SUAppcastItem*)item {/|method 'updater:didFindValidUpdate:' in protocol 'QuorvelUpdaterDelegateCallbacks' not implemented"
+  "macos/updater/apple/framework_apple.mm|an operation of the framework updater|/void checkForUpdatesInBackground() override/d|allocating an object of abstract class type"
+  "macos/cleanup/apple/platform_apple.mm|an operation of the cleanup platform|/std::optional<std::string> ProcessPath(std::int32_t pid) override {/,/^  }$/d|allocating an object of abstract class type"
 )
 for entry in "${edits[@]}"; do
   IFS='|' read -r adapter label expression diagnostic <<<"$entry"

@@ -60,7 +60,7 @@ common=(-fsyntax-only -x objective-c++ -std=c++20 -fblocks -fobjc-runtime=gnuste
   -fexceptions -fobjc-exceptions
   -I "$shim" -I "$offapple/include" "${gnustep[@]}" -isystem "$gcc_include"
   -include offapple_foundation.h
-  -I "$root/macos" -I "$root/common" -isystem "$napi"
+  -I "$root" -I "$root/common" -isystem "$napi"
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Werror)
 
 checks=0

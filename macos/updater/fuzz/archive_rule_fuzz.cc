@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "updater/archive_rule.h"
-#include "updater/framework.h"
+#include "macos/updater/archive_rule.h"
+#include "macos/updater/framework.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
-#include "updater/json.h"
+#include "macos/updater/json.h"
 
 namespace {
 

@@ -1,9 +1,0 @@
-#include "cleanup/job_platform.h"
-
-namespace qv::cleanup {
-
-std::unique_ptr<Platform> MakeJobPlatform() {
-  return MakeSystemPlatform();
-}
-
-}  // namespace qv::cleanup

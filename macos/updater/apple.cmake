@@ -1,8 +1,0 @@
-# qv_updater_platform on macOS: the update framework (Sparkle 2) behind the seam in framework.h,
-# with QuorvelUpdater as its user driver and delegate.
-qv_apple_services_directory()
-add_library(qv_updater_platform STATIC QuorvelUpdater.mm framework_apple.mm sparkle_convert.mm)
-target_include_directories(qv_updater_platform PUBLIC ${PROJECT_SOURCE_DIR}/macos)
-target_link_libraries(qv_updater_platform
-  PUBLIC qv_common qv_napi_headers qv_sparkle "-framework Foundation")
-target_compile_definitions(qv_updater_platform PRIVATE NAPI_VERSION=8)

@@ -1,0 +1,180 @@
+// The updater's JavaScript functions and its event channel.
+#include "macos/updater/node/updater_js.h"
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "macos/updater/framework.h"
+#include "macos/updater/updater.h"
+
+namespace {
+
+using qv::updater::QuorvelUpdater;
+
+constexpr const char* kInvalidInitialization = "Invalid updater initialization";
+constexpr const char* kNotReady = "Update is not ready";
+
+// The one updater of the process. Never released: the framework may call it until the process
+// ends, and "dispose" only silences it.
+QuorvelUpdater* controller = nullptr;
+// The event channel; empty before "start" and after "dispose".
+napi_threadsafe_function events = nullptr;
+// Flush markers queued on the channel and not yet delivered; while there are any, the channel
+// keeps the loop alive (FlushEvents).
+int flushes = 0;
+
+// The updater's state lives on the main thread; a call from another JavaScript thread (a worker
+// that loaded this module) finds no updater, as before "start", and leaves that state alone.
+bool Started() {
+  return qv::updater::platform::IsMainThread() && controller != nullptr;
+}
+
+napi_value Undefined(napi_env env) {
+  napi_value undefined;
+  napi_get_undefined(env, &undefined);
+  return undefined;
+}
+
+napi_value Throw(napi_env env, const char* message) {
+  napi_throw_error(env, nullptr, message);
+  return Undefined(env);
+}
+
+void EndFlush(napi_env env) {
+  if (flushes > 0 && --flushes == 0 && events != nullptr) {
+    napi_unref_threadsafe_function(env, events);
+  }
+}
+
+// Holds the loop until the channel reaches a marker queued behind every event queued so far.
+void FlushEvents(napi_env env) {
+  if (events == nullptr) return;
+  if (flushes++ == 0) napi_ref_threadsafe_function(env, events);
+  if (napi_call_threadsafe_function(events, nullptr, napi_tsfn_nonblocking) != napi_ok) {
+    EndFlush(env);
+  }
+}
+
+// Call-into-JavaScript callback of the channel: one JSON string per event, or a flush marker.
+void Deliver(napi_env env, napi_value jsCallback, void* /*context*/, void* data) {
+  if (data == nullptr) {
+    if (env != nullptr) EndFlush(env);
+    return;
+  }
+  char* text = static_cast<char*>(data);
+  // Events still queued when "dispose" ran are dropped, so nothing arrives after it.
+  const bool disposed = controller == nullptr || controller->disposed;
+  if (env != nullptr && jsCallback != nullptr && !disposed) {
+    napi_value receiver = Undefined(env);
+    napi_value argument;
+    napi_create_string_utf8(env, text, NAPI_AUTO_LENGTH, &argument);
+    napi_value result;
+    napi_call_function(env, receiver, jsCallback, 1, &argument, &result);
+  }
+  delete[] text;
+}
+
+bool Queue(napi_threadsafe_function channel, const std::string& json) {
+  char* text = new char[json.size() + 1];
+  std::memcpy(text, json.c_str(), json.size() + 1);
+  if (napi_call_threadsafe_function(channel, text, napi_tsfn_nonblocking) != napi_ok) {
+    delete[] text;
+    return false;
+  }
+  return true;
+}
+
+std::string FeedText(napi_env env, napi_value value) {
+  // A value that is not a string leaves the length at 0 and reads as empty text.
+  size_t length = 0;
+  napi_get_value_string_utf8(env, value, nullptr, 0, &length);
+  std::vector<char> buffer(length + 1, '\0');
+  size_t copied = 0;
+  napi_get_value_string_utf8(env, value, buffer.data(), buffer.size(), &copied);
+  return std::string(buffer.data(), length);
+}
+
+napi_value Boolean(napi_env env, bool value) {
+  napi_value result;
+  napi_get_boolean(env, value, &result);
+  return result;
+}
+
+napi_value Start(napi_env env, napi_callback_info info) {
+  size_t argc = 3;
+  napi_value argv[3];
+  napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr);
+  if (controller != nullptr || argc != 3 || !qv::updater::platform::IsMainThread()) {
+    return Throw(env, kInvalidInitialization);
+  }
+  // Without a function there can be no channel; refuse before anything is created.
+  napi_valuetype callbackType = napi_undefined;
+  napi_typeof(env, argv[1], &callbackType);
+  if (callbackType != napi_function) return Throw(env, kInvalidInitialization);
+
+  bool checkNow = false;
+  napi_get_value_bool(env, argv[2], &checkNow);  // a non-boolean leaves it false
+  std::string feed = FeedText(env, argv[0]);
+
+  controller = new QuorvelUpdater();
+  napi_value name;
+  napi_create_string_utf8(env, "Sparkle events", NAPI_AUTO_LENGTH, &name);
+  napi_create_threadsafe_function(env, argv[1], nullptr, name, 0, 1, nullptr, nullptr, nullptr,
+                                  &Deliver, &events);
+  napi_unref_threadsafe_function(env, events);
+  controller->start(
+      std::move(feed), [channel = events](const std::string& text) { return Queue(channel, text); },
+      [env](QuorvelUpdater& client) {
+        auto framework = qv::updater::platform::CreateFrameworkUpdater(env, client);
+        framework->setEventFlush([env] { FlushEvents(env); });
+        return framework;
+      },
+      checkNow);
+  return Undefined(env);
+}
+
+napi_value Check(napi_env env, napi_callback_info /*info*/) {
+  if (Started()) controller->check();
+  return Undefined(env);
+}
+
+napi_value Install(napi_env env, napi_callback_info /*info*/) {
+  if (!Started() || !controller->install()) return Throw(env, kNotReady);
+  return Undefined(env);
+}
+
+napi_value Replace(napi_env env, napi_callback_info /*info*/) {
+  return Boolean(env, Started() && controller->replace());
+}
+
+napi_value Cancel(napi_env env, napi_callback_info /*info*/) {
+  if (Started()) controller->cancel();
+  return Undefined(env);
+}
+
+napi_value Dispose(napi_env env, napi_callback_info /*info*/) {
+  if (!Started()) return Undefined(env);
+  controller->dispose();
+  if (events != nullptr) {
+    napi_release_threadsafe_function(events, napi_tsfn_release);
+    events = nullptr;
+    flushes = 0;  // the released channel closes once drained and holds nothing
+  }
+  return Undefined(env);
+}
+
+}  // namespace
+
+void RegisterUpdater(napi_env env, napi_value exports) {
+  const std::pair<const char*, napi_callback> functions[] = {
+      {"start", &Start},     {"check", &Check},   {"install", &Install},
+      {"replace", &Replace}, {"cancel", &Cancel}, {"dispose", &Dispose},
+  };
+  for (const auto& [name, callback] : functions) {
+    napi_value fn;
+    napi_create_function(env, name, NAPI_AUTO_LENGTH, callback, nullptr, &fn);
+    napi_set_named_property(env, exports, name, fn);
+  }
+}
