@@ -1,4 +1,4 @@
-#include "budget.h"
+#include "chat_codec/budget.h"
 
 #include <gtest/gtest.h>
 

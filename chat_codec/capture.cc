@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "chat_codec/capture.h"
 
 #include <array>
 

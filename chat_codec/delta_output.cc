@@ -1,4 +1,4 @@
-#include "delta_output.h"
+#include "chat_codec/delta_output.h"
 
 #include <array>
 #include <string>

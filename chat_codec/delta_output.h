@@ -6,9 +6,9 @@
 
 #include <cstddef>
 
-#include "edits.h"
-#include "message_value.h"
-#include "napi_error.h"
+#include "chat_codec/edits.h"
+#include "chat_codec/message_value.h"
+#include "chat_codec/napi_error.h"
 #include "qv/napi.h"
 
 namespace qv::chat {

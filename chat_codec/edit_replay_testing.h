@@ -8,8 +8,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "edits.h"
-#include "message_value.h"
+#include "chat_codec/edits.h"
+#include "chat_codec/message_value.h"
 
 namespace qv::chat::testing_support {
 

@@ -1,4 +1,4 @@
-#include "edits.h"
+#include "chat_codec/edits.h"
 
 #include <bit>
 #include <cmath>

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "message_value.h"
+#include "chat_codec/message_value.h"
 #include "qv/result.h"
 
 namespace qv::chat {

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "edit_replay_testing.h"
-#include "edits.h"
+#include "chat_codec/edit_replay_testing.h"
+#include "chat_codec/edits.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // compute_edits against hand-written expectations and against an independent applier that
 // replays the edits on the old tree.
-#include "edits.h"
+#include "chat_codec/edits.h"
 
-#include "edit_replay_testing.h"
+#include "chat_codec/edit_replay_testing.h"
 
 #include <gtest/gtest.h>
 

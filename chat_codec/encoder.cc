@@ -1,11 +1,11 @@
-#include "encoder.h"
+#include "chat_codec/encoder.h"
 
 #include <cmath>
 #include <string>
 
-#include "capture.h"
-#include "delta_output.h"
-#include "edits.h"
+#include "chat_codec/capture.h"
+#include "chat_codec/delta_output.h"
+#include "chat_codec/edits.h"
 
 namespace qv::chat {
 namespace {

@@ -6,9 +6,9 @@
 
 #include <optional>
 
-#include "delta_output.h"
-#include "message_value.h"
-#include "napi_error.h"
+#include "chat_codec/delta_output.h"
+#include "chat_codec/message_value.h"
+#include "chat_codec/napi_error.h"
 #include "qv/napi.h"
 
 namespace qv::chat {

@@ -3,10 +3,10 @@
 
 #include <utility>
 
-#include "capture.h"
-#include "delta_output.h"
-#include "encoder.h"
-#include "napi_error.h"
+#include "chat_codec/capture.h"
+#include "chat_codec/delta_output.h"
+#include "chat_codec/encoder.h"
+#include "chat_codec/napi_error.h"
 
 namespace {
 

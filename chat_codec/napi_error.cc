@@ -1,4 +1,4 @@
-#include "napi_error.h"
+#include "chat_codec/napi_error.h"
 
 #include <array>
 

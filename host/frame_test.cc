@@ -1,4 +1,4 @@
-#include "frame.h"
+#include "host/frame.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "frame.h"
-#include "json/header_scan.h"
-#include "oversize.h"
+#include "host/frame.h"
+#include "host/json/header_scan.h"
+#include "host/oversize.h"
 #include "qv/unique_fd.h"
 #include "qv/utf8.h"
 

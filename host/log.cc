@@ -1,4 +1,4 @@
-#include "log.h"
+#include "host/log.h"
 
 #include <unistd.h>
 

@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "bridge_state.h"
-#include "frame.h"
+#include "host/bridge_state.h"
+#include "host/frame.h"
+#include "host/relay.h"
 #include "qv/write_all.h"
-#include "relay.h"
 
 namespace {
 

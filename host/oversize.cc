@@ -1,11 +1,11 @@
-#include "oversize.h"
+#include "host/oversize.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "json/header_scan.h"
+#include "host/json/header_scan.h"
 
 namespace qv::host {
 

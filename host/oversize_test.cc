@@ -1,4 +1,4 @@
-#include "oversize.h"
+#include "host/oversize.h"
 
 #include <gtest/gtest.h>
 

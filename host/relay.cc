@@ -1,4 +1,4 @@
-#include "relay.h"
+#include "host/relay.h"
 
 #include <time.h>
 
@@ -10,11 +10,11 @@
 #include <span>
 #include <string>
 
-#include "json/header_scan.h"
-#include "log.h"
-#include "oversize.h"
+#include "host/json/header_scan.h"
+#include "host/log.h"
+#include "host/oversize.h"
+#include "host/socket_io.h"
 #include "qv/utf8.h"
-#include "socket_io.h"
 
 namespace qv::host {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "bridge_state.h"
-#include "frame.h"
+#include "host/bridge_state.h"
+#include "host/frame.h"
 
 namespace qv::host {
 

@@ -1,4 +1,4 @@
-#include "socket_io.h"
+#include "host/socket_io.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>

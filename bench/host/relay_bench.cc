@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "frame.h"
-#include "json/header_scan.h"
+#include "host/frame.h"
+#include "host/json/header_scan.h"
 #include "qv/unique_fd.h"
 #include "qv/utf8.h"
 #include "qv/write_all.h"

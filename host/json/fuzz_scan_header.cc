@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "json/header_scan.h"
+#include "host/json/header_scan.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

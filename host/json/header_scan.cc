@@ -1,4 +1,4 @@
-#include "header_scan.h"
+#include "host/json/header_scan.h"
 
 #include <bit>
 #include <cstdint>

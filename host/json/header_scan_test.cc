@@ -1,4 +1,4 @@
-#include "json/header_scan.h"
+#include "host/json/header_scan.h"
 
 #include <gtest/gtest.h>
 

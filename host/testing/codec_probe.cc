@@ -13,9 +13,9 @@
 #include <cstdio>
 #include <string>
 
-#include "frame.h"
-#include "json/header_scan.h"
-#include "oversize.h"
+#include "host/frame.h"
+#include "host/json/header_scan.h"
+#include "host/oversize.h"
 #include "qv/utf8.h"
 
 namespace {
