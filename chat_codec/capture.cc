@@ -1,6 +1,8 @@
 #include "capture.h"
 
 #include <array>
+#include <utility>
+#include <variant>
 
 namespace qv::chat {
 namespace {
@@ -94,7 +96,9 @@ NapiStatus capture_object(const CaptureContext& context, napi_value value, std::
   QV_NAPI_CALL(napi_get_array_length(env, keys, &count), "count object keys");
   if (count > MAX_OBJECT_KEYS) return Err{codec_error(kObjectBudgetText)};
 
-  auto& entries = out.payload.emplace<ObjectValue>();
+  auto& entries = context.storage != nullptr
+                      ? out.payload.emplace<ObjectValue>(context.storage->take_object(count))
+                      : out.payload.emplace<ObjectValue>();
   entries.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
     napi_value key = nullptr;
@@ -128,7 +132,9 @@ NapiStatus capture_array(const CaptureContext& context, napi_value array, std::u
   QV_NAPI_CALL(napi_get_array_length(env, keys, &count), "count array keys");
   if (count != length) return Err{codec_error(kNonstandardArrayText)};
 
-  auto& elements = out.payload.emplace<ArrayValue>();
+  auto& elements = context.storage != nullptr
+                       ? out.payload.emplace<ArrayValue>(context.storage->take_array(length))
+                       : out.payload.emplace<ArrayValue>();
   elements.reserve(length);
   for (std::uint32_t i = 0; i < length; ++i) {
     bool present = false;
@@ -186,6 +192,46 @@ NapiStatus capture_into(const CaptureContext& context, napi_value value, std::ui
 }
 
 }  // namespace
+
+// Children are kept before their parent and in reverse order, so that taking from the back
+// hands containers out in the order of a capture of the same shape, with fitting capacities.
+void NodeStorage::keep(MessageValue& node) {
+  if (auto* elements = std::get_if<ArrayValue>(&node.payload)) {
+    for (auto it = elements->rbegin(); it != elements->rend(); ++it) keep(*it);
+    elements->clear();
+    arrays_.push_back(std::move(*elements));
+  } else if (auto* entries = std::get_if<ObjectValue>(&node.payload)) {
+    for (auto it = entries->rbegin(); it != entries->rend(); ++it) keep(it->value);
+    entries->clear();
+    objects_.push_back(std::move(*entries));
+  }
+}
+
+void NodeStorage::recycle(MessageValue&& tree) {
+  arrays_.clear();
+  objects_.clear();
+  keep(tree);
+}
+
+ArrayValue NodeStorage::take_array(std::size_t count) {
+  ArrayValue elements;
+  if (!arrays_.empty()) {
+    elements = std::move(arrays_.back());
+    arrays_.pop_back();
+  }
+  elements.reserve(count);
+  return elements;
+}
+
+ObjectValue NodeStorage::take_object(std::size_t count) {
+  ObjectValue entries;
+  if (!objects_.empty()) {
+    entries = std::move(objects_.back());
+    objects_.pop_back();
+  }
+  entries.reserve(count);
+  return entries;
+}
 
 NapiResult<napi::Reference> keep_prototype_reader(napi_env env) {
   napi_value global = nullptr;
