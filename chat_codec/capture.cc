@@ -1,6 +1,8 @@
 #include "chat_codec/capture.h"
 
 #include <array>
+#include <utility>
+#include <variant>
 
 namespace qv::chat {
 namespace {
@@ -14,26 +16,27 @@ NapiStatus charge(CaptureBudget& budget, std::uint64_t amount) {
   return kOk;
 }
 
-// Reads a string, charging one node and two bytes per code unit before keeping its text. A
-// symbol (only possible for keys) reports napi_string_expected without a charge.
-NapiResult<U16String> read_string(napi_env env, napi_value value, CaptureBudget& budget,
-                                  const char* step) {
+// Reads a string into `out`, charging one node and two bytes per code unit before keeping its
+// text. A symbol (only possible for keys) reports napi_string_expected without a charge.
+NapiStatus read_string(napi_env env, napi_value value, CaptureBudget& budget, const char* step,
+                       U16String& out) {
   std::array<char16_t, kShortString> buffer;
   std::size_t copied = 0;
   QV_NAPI_CALL(napi_get_value_string_utf16(env, value, buffer.data(), buffer.size(), &copied),
                step);
   if (copied + 1 < buffer.size()) {  // the whole string fitted, terminator included
     QV_TRY(charge(budget, 2 * static_cast<std::uint64_t>(copied)));
-    return U16String(buffer.data(), copied);
+    out.assign(buffer.data(), copied);
+    return kOk;
   }
   std::size_t length = 0;
   QV_NAPI_CALL(napi_get_value_string_utf16(env, value, nullptr, 0, &length), step);
   QV_TRY(charge(budget, 2 * static_cast<std::uint64_t>(length)));
-  U16String text(length, u'\0');
+  out.assign(length, u'\0');
   // The string's own storage has room for the terminator the call writes.
-  QV_NAPI_CALL(napi_get_value_string_utf16(env, value, text.data(), length + 1, &copied), step);
-  text.resize(copied);
-  return text;
+  QV_NAPI_CALL(napi_get_value_string_utf16(env, value, out.data(), length + 1, &copied), step);
+  out.resize(copied);
+  return kOk;
 }
 
 enum class PrototypeKind : std::uint8_t { Plain, Null, Other };
@@ -75,8 +78,13 @@ NapiResult<napi_value> own_keys(napi_env env, napi_value object, napi_key_conver
   return keys;
 }
 
-NapiResult<MessageValue> capture_object(const CaptureContext& context, napi_value value,
-                                        std::uint32_t depth, CaptureBudget& budget) {
+NapiStatus capture_into(const CaptureContext& context, napi_value value, std::uint32_t depth,
+                        CaptureBudget& budget, MessageValue& out);
+
+// Containers are filled in place, children captured straight into their final slots: the vectors
+// are reserved with their final capacity, so no slot moves while it is being filled.
+NapiStatus capture_object(const CaptureContext& context, napi_value value, std::uint32_t depth,
+                          CaptureBudget& budget, MessageValue& out) {
   napi_env env = context.env;
   napi_value object = nullptr;
   QV_NAPI_CALL(napi_coerce_to_object(env, value, &object), "read an object");
@@ -88,26 +96,28 @@ NapiResult<MessageValue> capture_object(const CaptureContext& context, napi_valu
   QV_NAPI_CALL(napi_get_array_length(env, keys, &count), "count object keys");
   if (count > MAX_OBJECT_KEYS) return Err{codec_error(kObjectBudgetText)};
 
-  ObjectValue entries;
+  auto& entries = context.storage != nullptr
+                      ? out.payload.emplace<ObjectValue>(context.storage->take_object(count))
+                      : out.payload.emplace<ObjectValue>();
   entries.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
     napi_value key = nullptr;
     QV_NAPI_CALL(napi_get_element(env, keys, i, &key), "read an object key");
-    auto text = read_string(env, key, budget, "read an object key");
-    if (!text) {
+    ObjectEntry& entry = entries.emplace_back();
+    if (auto text = read_string(env, key, budget, "read an object key", entry.key); !text) {
+      entries.pop_back();
       if (text.error().status == napi_string_expected) continue;  // a symbol key: left out
-      return Err{std::move(text.error())};
+      return text;
     }
     napi_value member = nullptr;
     QV_NAPI_CALL(napi_get_property(env, object, key, &member), "read an object member");
-    QV_TRY_VALUE(captured, capture_value(context, member, depth + 1, budget));
-    entries.push_back(ObjectEntry{std::move(*text), std::move(captured)});
+    QV_TRY(capture_into(context, member, depth + 1, budget, entry.value));
   }
-  return MessageValue::object(std::move(entries));
+  return kOk;
 }
 
-NapiResult<MessageValue> capture_array(const CaptureContext& context, napi_value array,
-                                       std::uint32_t depth, CaptureBudget& budget) {
+NapiStatus capture_array(const CaptureContext& context, napi_value array, std::uint32_t depth,
+                         CaptureBudget& budget, MessageValue& out) {
   napi_env env = context.env;
   std::uint32_t length = 0;
   QV_NAPI_CALL(napi_get_array_length(env, array, &length), "read an array's length");
@@ -122,7 +132,9 @@ NapiResult<MessageValue> capture_array(const CaptureContext& context, napi_value
   QV_NAPI_CALL(napi_get_array_length(env, keys, &count), "count array keys");
   if (count != length) return Err{codec_error(kNonstandardArrayText)};
 
-  ArrayValue elements;
+  auto& elements = context.storage != nullptr
+                       ? out.payload.emplace<ArrayValue>(context.storage->take_array(length))
+                       : out.payload.emplace<ArrayValue>();
   elements.reserve(length);
   for (std::uint32_t i = 0; i < length; ++i) {
     bool present = false;
@@ -130,13 +142,96 @@ NapiResult<MessageValue> capture_array(const CaptureContext& context, napi_value
     if (!present) return Err{codec_error(kSparseArrayText)};
     napi_value element = nullptr;
     QV_NAPI_CALL(napi_get_element(env, array, i, &element), "read an array element");
-    QV_TRY_VALUE(captured, capture_value(context, element, depth + 1, budget));
-    elements.push_back(std::move(captured));
+    QV_TRY(capture_into(context, element, depth + 1, budget, elements.emplace_back()));
   }
-  return MessageValue::array(std::move(elements));
+  return kOk;
+}
+
+NapiStatus capture_into(const CaptureContext& context, napi_value value, std::uint32_t depth,
+                        CaptureBudget& budget, MessageValue& out) {
+  napi_env env = context.env;
+  if (depth > MAX_CAPTURE_DEPTH) return Err{codec_error(kNestingText)};
+  QV_TRY(charge(budget, NODE_BYTES));
+
+  napi_valuetype type = napi_undefined;
+  QV_NAPI_CALL(napi_typeof(env, value, &type), "read a value's type");
+  switch (type) {
+    case napi_undefined:
+      out.payload.emplace<UndefinedValue>();
+      return kOk;
+    case napi_null:
+      out.payload.emplace<NullValue>();
+      return kOk;
+    case napi_boolean: {
+      bool b = false;
+      QV_NAPI_CALL(napi_get_value_bool(env, value, &b), "read a boolean");
+      out.payload.emplace<bool>(b);
+      return kOk;
+    }
+    case napi_number: {
+      double d = 0;
+      QV_NAPI_CALL(napi_get_value_double(env, value, &d), "read a number");
+      out.payload.emplace<double>(d);
+      return kOk;
+    }
+    case napi_string:
+      return read_string(env, value, budget, "read a string", out.payload.emplace<U16String>());
+    case napi_object: {
+      bool array = false;
+      QV_NAPI_CALL(napi_is_array(env, value, &array), "check for an array");
+      return array ? capture_array(context, value, depth, budget, out)
+                   : capture_object(context, value, depth, budget, out);
+    }
+    case napi_symbol:
+    case napi_function:
+    case napi_external:
+    case napi_bigint:
+      break;
+  }
+  return Err{codec_error(kUnsupportedText)};
 }
 
 }  // namespace
+
+// Children are kept before their parent and in reverse order, so that taking from the back
+// hands containers out in the order of a capture of the same shape, with fitting capacities.
+void NodeStorage::keep(MessageValue& node) {
+  if (auto* elements = std::get_if<ArrayValue>(&node.payload)) {
+    for (auto it = elements->rbegin(); it != elements->rend(); ++it) keep(*it);
+    elements->clear();
+    arrays_.push_back(std::move(*elements));
+  } else if (auto* entries = std::get_if<ObjectValue>(&node.payload)) {
+    for (auto it = entries->rbegin(); it != entries->rend(); ++it) keep(it->value);
+    entries->clear();
+    objects_.push_back(std::move(*entries));
+  }
+}
+
+void NodeStorage::recycle(MessageValue&& tree) {
+  arrays_.clear();
+  objects_.clear();
+  keep(tree);
+}
+
+ArrayValue NodeStorage::take_array(std::size_t count) {
+  ArrayValue elements;
+  if (!arrays_.empty()) {
+    elements = std::move(arrays_.back());
+    arrays_.pop_back();
+  }
+  elements.reserve(count);
+  return elements;
+}
+
+ObjectValue NodeStorage::take_object(std::size_t count) {
+  ObjectValue entries;
+  if (!objects_.empty()) {
+    entries = std::move(objects_.back());
+    objects_.pop_back();
+  }
+  entries.reserve(count);
+  return entries;
+}
 
 NapiResult<napi::Reference> keep_prototype_reader(napi_env env) {
   napi_value global = nullptr;
@@ -168,44 +263,9 @@ NapiResult<CaptureContext> prepare_capture(napi_env env, const napi::Reference& 
 
 NapiResult<MessageValue> capture_value(const CaptureContext& context, napi_value value,
                                        std::uint32_t depth, CaptureBudget& budget) {
-  napi_env env = context.env;
-  if (depth > MAX_CAPTURE_DEPTH) return Err{codec_error(kNestingText)};
-  QV_TRY(charge(budget, NODE_BYTES));
-
-  napi_valuetype type = napi_undefined;
-  QV_NAPI_CALL(napi_typeof(env, value, &type), "read a value's type");
-  switch (type) {
-    case napi_undefined:
-      return MessageValue::undefined();
-    case napi_null:
-      return MessageValue::null();
-    case napi_boolean: {
-      bool b = false;
-      QV_NAPI_CALL(napi_get_value_bool(env, value, &b), "read a boolean");
-      return MessageValue::boolean(b);
-    }
-    case napi_number: {
-      double d = 0;
-      QV_NAPI_CALL(napi_get_value_double(env, value, &d), "read a number");
-      return MessageValue::number(d);
-    }
-    case napi_string: {
-      QV_TRY_VALUE(text, read_string(env, value, budget, "read a string"));
-      return MessageValue::string(std::move(text));
-    }
-    case napi_object: {
-      bool array = false;
-      QV_NAPI_CALL(napi_is_array(env, value, &array), "check for an array");
-      return array ? capture_array(context, value, depth, budget)
-                   : capture_object(context, value, depth, budget);
-    }
-    case napi_symbol:
-    case napi_function:
-    case napi_external:
-    case napi_bigint:
-      break;
-  }
-  return Err{codec_error(kUnsupportedText)};
+  MessageValue captured;
+  QV_TRY(capture_into(context, value, depth, budget, captured));
+  return captured;
 }
 
 }  // namespace qv::chat

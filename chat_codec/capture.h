@@ -4,7 +4,9 @@
 
 #include <node_api.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "chat_codec/budget.h"
 #include "chat_codec/message_value.h"
@@ -27,13 +29,32 @@ inline constexpr char kSparseArrayText[] = "Sparse arrays use complete messages"
 // through it (see capture.cc).
 NapiResult<napi::Reference> keep_prototype_reader(napi_env env);
 
+// The containers of discarded trees, handed out again to the next capture: a stream of updates
+// of one message then reuses the same storage instead of freeing and allocating every container
+// of the tree on each update. Holds at most one tree's containers.
+class NodeStorage {
+ public:
+  // Takes `tree` apart, keeping its containers (emptied) in the order a capture asks for them;
+  // whatever an earlier tree left unused is freed.
+  void recycle(MessageValue&& tree);
+  // An empty container with room for `count` children, reused when one is kept.
+  ArrayValue take_array(std::size_t count);
+  ObjectValue take_object(std::size_t count);
+
+ private:
+  void keep(MessageValue& node);
+  std::vector<ArrayValue> arrays_;
+  std::vector<ObjectValue> objects_;
+};
+
 // What the walk needs besides the value: the context's Object.prototype (a plain object's
 // prototype is that or null) and the prototype reader as values of the current call.
 struct CaptureContext {
   napi_env env = nullptr;
   napi_value plain_prototype = nullptr;
   napi_value prototype_of = nullptr;
-  napi_value receiver = nullptr;  // undefined, the reader's `this`
+  napi_value receiver = nullptr;   // undefined, the reader's `this`
+  NodeStorage* storage = nullptr;  // containers to reuse; none when null
 };
 
 // The context for one update: Object.prototype read from a fresh object, and the reader.

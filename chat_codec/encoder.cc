@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "chat_codec/capture.h"
 #include "chat_codec/delta_output.h"
@@ -103,6 +104,13 @@ bool valid_sequence(double q) {
   return std::isfinite(q) && q >= 0 && q <= kMaxSequence && std::trunc(q) == q;
 }
 
+// Keeps `tree` as the checkpoint under `q`; the replaced checkpoint's storage is kept for reuse.
+void store(EncoderState& state, double q, MessageValue&& tree) {
+  std::optional<MessageValue> old = std::exchange(state.checkpoint, std::move(tree));
+  state.message_seq = q;
+  if (old) state.storage.recycle(std::move(*old));
+}
+
 // Everything after argument conversion; the state is claimed by the caller.
 NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, napi_value message,
                                   bool force_complete) {
@@ -113,6 +121,7 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
   }
 
   QV_TRY_VALUE(context, prepare_capture(env, call.data->prototype_of));  // the state is untouched
+  context.storage = &state.storage;
   CaptureBudget budget;
   auto captured = capture_value(context, message, 0, budget);
   if (!captured) {
@@ -123,8 +132,7 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
   napi_value result = nullptr;
   if (force_complete || !state.checkpoint) {
     QV_NAPI_CALL(napi_get_null(env, &result), "create null");
-    state.message_seq = q;
-    state.checkpoint = std::move(*captured);
+    store(state, q, std::move(*captured));
     return result;
   }
 
@@ -136,8 +144,7 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
     QV_TRY_VALUE(delta, build_delta(env, *edits, state.message_seq, call.data->names));
     result = delta;
   }
-  state.message_seq = q;
-  state.checkpoint = std::move(*captured);
+  store(state, q, std::move(*captured));
   return result;
 }
 

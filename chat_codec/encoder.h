@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include "chat_codec/capture.h"
 #include "chat_codec/delta_output.h"
 #include "chat_codec/message_value.h"
 #include "chat_codec/napi_error.h"
@@ -21,6 +22,7 @@ inline constexpr char kBorrowedText[] =
 struct EncoderState {
   double message_seq = 0;  // meaningful only while a checkpoint is held
   std::optional<MessageValue> checkpoint;
+  NodeStorage storage;  // containers of replaced checkpoints, reused by the next capture
   // Set while a call on this instance runs; JavaScript reached from it (a getter in the message)
   // must not re-enter the same instance.
   bool in_use = false;
