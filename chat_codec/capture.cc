@@ -213,24 +213,27 @@ void NodeStorage::recycle(MessageValue&& tree) {
   keep(tree);
 }
 
-ArrayValue NodeStorage::take_array(std::size_t count) {
-  ArrayValue elements;
-  if (!arrays_.empty()) {
-    elements = std::move(arrays_.back());
-    arrays_.pop_back();
+namespace {
+
+template <typename Container>
+Container take_from(std::vector<Container>& kept, std::size_t count) {
+  Container container;
+  if (!kept.empty()) {
+    container = std::move(kept.back());
+    kept.pop_back();
   }
-  elements.reserve(count);
-  return elements;
+  container.reserve(count);
+  return container;
+}
+
+}  // namespace
+
+ArrayValue NodeStorage::take_array(std::size_t count) {
+  return take_from(arrays_, count);
 }
 
 ObjectValue NodeStorage::take_object(std::size_t count) {
-  ObjectValue entries;
-  if (!objects_.empty()) {
-    entries = std::move(objects_.back());
-    objects_.pop_back();
-  }
-  entries.reserve(count);
-  return entries;
+  return take_from(objects_, count);
 }
 
 NapiResult<napi::Reference> keep_prototype_reader(napi_env env) {

@@ -35,12 +35,17 @@ function(qv_add_gtest name)
     ENVIRONMENT "QV_BUILD_DIR=${PROJECT_BINARY_DIR};QV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
 
-# qv_add_fuzz(<name> SOURCES <files>... [LIBS <libs>...] [SEEDS <dir>] [ARGS <flags>...]
-#             [LABELS <labels>...])
+# qv_add_fuzz(<name> SOURCES <files>... [LIBS <libs>...] [COVERS <libs>...] [SEEDS <dir>]
+#             [ARGS <flags>...] [LABELS <labels>...])
 # A libFuzzer target, registered to run for a bounded time from the committed seeds in SEEDS.
-# New inputs go to the build folder, so the committed seeds stay untouched.
+# New inputs go to the build folder, so the committed seeds stay untouched. The libraries in
+# COVERS are instrumented too, so the fuzzer is guided by the code under test and not only by
+# its entry point.
 function(qv_add_fuzz name)
-  cmake_parse_arguments(ARG "" "SEEDS" "SOURCES;LIBS;ARGS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "SEEDS" "SOURCES;LIBS;COVERS;ARGS;LABELS" ${ARGN})
+  foreach(lib IN LISTS ARG_COVERS)
+    target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link)
+  endforeach()
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
