@@ -14,6 +14,7 @@
 
 #include "macos/cleanup/probes.h"
 #include "qv/unique_fd.h"
+#include "qv/write_all.h"
 
 namespace qv::cleanup {
 namespace {
@@ -75,16 +76,6 @@ std::string NameForAttempt(const std::string& name, int attempt) {
   return name.substr(0, split) + " (" + std::to_string(attempt) + ")" + name.substr(split);
 }
 
-qv::Status<TrashError> WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return qv::Err<TrashError>{TrashError{n < 0 ? errno : EIO}};
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return qv::kOk;
-}
-
 }  // namespace
 
 std::string HomeTrashFolder(const std::string& home) {
@@ -119,11 +110,11 @@ qv::Result<std::string, TrashError> MoveToTrashFolder(const std::string& item,
       if (errno == EEXIST) continue;
       return qv::Err<TrashError>{TrashError{errno}};
     }
-    const qv::Status<TrashError> written = WriteAll(fd.get(), record);
+    const qv::Status<int> written = qv::write_all(fd.get(), record);
     fd.reset();
     if (!written) {
       ::unlink(info_path.c_str());
-      return qv::Err<TrashError>{written.error()};
+      return qv::Err<TrashError>{TrashError{written.error()}};
     }
     const std::string target = ChildPath(files, trashed_name);
     // RENAME_NOREPLACE: a plain rename would silently replace an empty folder of the same name.
