@@ -143,7 +143,7 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
     return result;
   }
 
-  auto edits = compute_edits(*state.checkpoint, *captured);
+  auto edits = compute_edits(*state.checkpoint, *captured, delta_path_limit(budget.bytes));
   if (!edits) {
     QV_NAPI_CALL(napi_get_null(env, &result), "create null");
   } else {
