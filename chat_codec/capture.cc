@@ -191,10 +191,33 @@ NapiStatus capture_into(const CaptureContext& context, napi_value value, std::ui
   return Err{codec_error(kUnsupportedText)};
 }
 
+// A kept container is handed out only when its capacity is exactly the count asked for: then
+// every container of a tree holds what it needs and no more, and the kept ones are at most the
+// previous tree's. Taking a larger one would carry its capacity to the new position, and a
+// large container moving through the tree would leave its size behind everywhere it had been.
+// A kept container that does not fit is freed: it stands where this capture has another shape.
+template <typename Container>
+Container take_from(std::vector<Container>& kept, std::size_t count) {
+  Container container;
+  if (!kept.empty()) {
+    if (kept.back().capacity() == count) container = std::move(kept.back());
+    kept.pop_back();
+  }
+  container.reserve(count);
+  return container;
+}
+
+// The lists keep their own capacity from tree to tree, unless it is much more than this tree
+// needs: they too follow the present shape, not the largest one seen.
+template <typename Container>
+void fit(std::vector<Container>& kept) {
+  if (kept.capacity() > 2 * kept.size() + 16) kept.shrink_to_fit();
+}
+
 }  // namespace
 
 // Children are kept before their parent and in reverse order, so that taking from the back
-// hands containers out in the order of a capture of the same shape, with fitting capacities.
+// hands containers out in the order of a capture of the same shape.
 void NodeStorage::keep(MessageValue& node) {
   if (auto* elements = std::get_if<ArrayValue>(&node.payload)) {
     for (auto it = elements->rbegin(); it != elements->rend(); ++it) keep(*it);
@@ -211,22 +234,15 @@ void NodeStorage::recycle(MessageValue&& tree) {
   arrays_.clear();
   objects_.clear();
   keep(tree);
+  fit(arrays_);
+  fit(objects_);
 }
 
-namespace {
-
-template <typename Container>
-Container take_from(std::vector<Container>& kept, std::size_t count) {
-  Container container;
-  if (!kept.empty()) {
-    container = std::move(kept.back());
-    kept.pop_back();
-  }
-  container.reserve(count);
-  return container;
+void NodeStorage::clear() {
+  // Swapped out, not cleared: clear() would keep the lists' own capacity.
+  std::vector<ArrayValue>().swap(arrays_);
+  std::vector<ObjectValue>().swap(objects_);
 }
-
-}  // namespace
 
 ArrayValue NodeStorage::take_array(std::size_t count) {
   return take_from(arrays_, count);

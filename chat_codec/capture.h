@@ -31,12 +31,14 @@ NapiResult<napi::Reference> keep_prototype_reader(napi_env env);
 
 // The containers of discarded trees, handed out again to the next capture: a stream of updates
 // of one message then reuses the same storage instead of freeing and allocating every container
-// of the tree on each update. Holds at most one tree's containers.
+// of the tree on each update. Holds at most one tree's containers, each of its exact capacity.
 class NodeStorage {
  public:
   // Takes `tree` apart, keeping its containers (emptied) in the order a capture asks for them;
   // whatever an earlier tree left unused is freed.
   void recycle(MessageValue&& tree);
+  // Frees every kept container.
+  void clear();
   // An empty container with room for `count` children, reused when one is kept.
   ArrayValue take_array(std::size_t count);
   ObjectValue take_object(std::size_t count);

@@ -24,7 +24,7 @@ class PathGuard {
   WorkingPath& path_;
 };
 
-Status<GiveUp> push_set(const WorkingPath& path, const MessageValue& value, EditList& edits) {
+Status<GiveUp> push_set(WorkingPath& path, const MessageValue& value, EditList& edits) {
   return push_edit(path, EditPayload{EditKind::Set, &value, 0, {}}, edits);
 }
 
@@ -41,8 +41,7 @@ bool same_units(const char16_t* a, const char16_t* b, std::size_t count) {
 }
 
 Status<GiveUp> diff_string(const U16String& old_s, const U16String& new_s,
-                           const MessageValue& new_value, const WorkingPath& path,
-                           EditList& edits) {
+                           const MessageValue& new_value, WorkingPath& path, EditList& edits) {
   if (new_s.size() == old_s.size() && same_units(old_s.data(), new_s.data(), old_s.size())) {
     return kOk;
   }
@@ -110,8 +109,14 @@ Status<GiveUp> diff_object(const ObjectValue& old_o, const ObjectValue& new_o, W
 
 }  // namespace
 
-Status<GiveUp> push_edit(const WorkingPath& path, const EditPayload& payload, EditList& edits) {
+Status<GiveUp> push_edit(WorkingPath& path, const EditPayload& payload, EditList& edits) {
   if (path.steps.size() > MAX_PATH_LENGTH || edits.size() >= MAX_EDITS) return Err{GiveUp{}};
+  std::uint64_t key_bytes = 0;
+  for (const auto& step : path.steps) {
+    if (step.key != nullptr) key_bytes += 2 * static_cast<std::uint64_t>(step.key->size());
+  }
+  if (key_bytes > path.path_bytes_left) return Err{GiveUp{}};
+  path.path_bytes_left -= key_bytes;
   Edit edit;
   edit.kind = payload.kind;
   edit.value = payload.value;
@@ -153,8 +158,10 @@ Status<GiveUp> diff_value(const MessageValue& old_value, const MessageValue& new
   return kOk;
 }
 
-Result<EditList, GiveUp> compute_edits(const MessageValue& old_root, const MessageValue& new_root) {
+Result<EditList, GiveUp> compute_edits(const MessageValue& old_root, const MessageValue& new_root,
+                                       std::uint64_t path_bytes_limit) {
   WorkingPath path;
+  path.path_bytes_left = path_bytes_limit;
   EditList edits;
   if (!diff_value(old_root, new_root, path, edits)) return Err{GiveUp{}};
   return edits;

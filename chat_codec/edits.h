@@ -16,6 +16,25 @@ namespace qv::chat {
 inline constexpr std::size_t MAX_PATH_LENGTH = 32;
 inline constexpr std::size_t MAX_EDITS = 256;
 
+// Every edit copies its whole path, so the paths of one delta can repeat a long key once per
+// edit: 256 edits below 31 nested keys of 130,000 code units would copy about 2 GB from a message
+// of 8 MB. The copied key text is therefore bounded like the number of edits: measured as the
+// capture charges a key (two bytes per code unit), it may be at most DELTA_PATH_FACTOR times what
+// the new message's capture charged, plus DELTA_PATH_SLACK so that small messages with deep
+// paths keep their deltas. Values and appended texts are disjoint parts of the new message, so a
+// delta is then at most three times the complete message plus 64 KiB; beyond that, sending the
+// complete message is cheaper anyway.
+inline constexpr std::uint64_t DELTA_PATH_FACTOR = 2;
+inline constexpr std::uint64_t DELTA_PATH_SLACK = 65'536;
+inline constexpr std::uint64_t NO_PATH_LIMIT = UINT64_MAX;
+
+// The path text allowed for a delta to a message whose capture charged `message_bytes`.
+constexpr std::uint64_t delta_path_limit(std::uint64_t message_bytes) {
+  // Captures are charged at most a few MiB, far from overflow; saturate all the same.
+  if (message_bytes > (NO_PATH_LIMIT - DELTA_PATH_SLACK) / DELTA_PATH_FACTOR) return NO_PATH_LIMIT;
+  return DELTA_PATH_FACTOR * message_bytes + DELTA_PATH_SLACK;
+}
+
 // One step from a container to a child: an object key (owned copy) or an array index.
 struct PathSegment {
   static PathSegment of_key(U16String key) { return PathSegment{true, std::move(key), 0}; }
@@ -56,6 +75,8 @@ struct WorkingPath {
     std::uint32_t index = 0;
   };
   std::vector<Step> steps;
+  // Key text the edits may still copy into their paths, in bytes (two per code unit).
+  std::uint64_t path_bytes_left = NO_PATH_LIMIT;
 };
 
 // Payload of an edit to record at the current working path.
@@ -66,9 +87,14 @@ struct EditPayload {
   std::u16string_view text;
 };
 
-Status<GiveUp> push_edit(const WorkingPath& path, const EditPayload& payload, EditList& edits);
+// Gives up when the path is too long, the list is full, or the path's key text is more than
+// the path's allowance left (which it then takes).
+Status<GiveUp> push_edit(WorkingPath& path, const EditPayload& payload, EditList& edits);
 Status<GiveUp> diff_value(const MessageValue& old_value, const MessageValue& new_value,
                           WorkingPath& path, EditList& edits);
-Result<EditList, GiveUp> compute_edits(const MessageValue& old_root, const MessageValue& new_root);
+// Gives up, besides the limits above, when the edits' paths together would copy more than
+// `path_bytes_limit` of key text (see delta_path_limit).
+Result<EditList, GiveUp> compute_edits(const MessageValue& old_root, const MessageValue& new_root,
+                                       std::uint64_t path_bytes_limit = NO_PATH_LIMIT);
 
 }  // namespace qv::chat

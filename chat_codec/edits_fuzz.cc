@@ -1,6 +1,7 @@
 // Fuzzes compute_edits with pairs of related trees built from the input: every edit list must
 // replay the old tree into the new one and have exactly the number of edits the rules need, and
-// a give-up must mean more than 256 edits or a path deeper than 32.
+// a give-up must mean more than 256 edits or a path deeper than 32. Under a limit on the paths'
+// key text the same list must come back exactly when its key text fits the limit.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -135,5 +136,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!qv::chat::testing_support::apply(replayed, e)) std::abort();
   }
   if (!qv::chat::testing_support::same(replayed, after)) std::abort();
+
+  std::uint64_t key_bytes = 0;
+  for (const auto& e : *edits) {
+    for (const auto& segment : e.path) {
+      if (segment.is_key()) key_bytes += 2 * segment.key().size();
+    }
+  }
+  const auto limit = in.ConsumeIntegralInRange<std::uint64_t>(0, 2 * key_bytes + 1);
+  const auto limited = qv::chat::compute_edits(before, after, limit);
+  if (limited.ok() != (key_bytes <= limit)) std::abort();
+  if (limited.ok() && limited->size() != edits->size()) std::abort();
   return 0;
 }

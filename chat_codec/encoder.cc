@@ -104,6 +104,13 @@ bool valid_sequence(double q) {
   return std::isfinite(q) && q >= 0 && q <= kMaxSequence && std::trunc(q) == q;
 }
 
+// Drops the checkpoint and the containers kept for reuse: an encoder without a checkpoint holds
+// no tree's memory.
+void drop_checkpoint(EncoderState& state) {
+  state.checkpoint.reset();
+  state.storage.clear();
+}
+
 // Keeps `tree` as the checkpoint under `q`; the replaced checkpoint's storage is kept for reuse.
 void store(EncoderState& state, double q, MessageValue&& tree) {
   std::optional<MessageValue> old = std::exchange(state.checkpoint, std::move(tree));
@@ -116,7 +123,7 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
                                   bool force_complete) {
   EncoderState& state = *call.state;
   if (!valid_sequence(q)) {
-    state.checkpoint.reset();
+    drop_checkpoint(state);
     return Err{codec_error(kInvalidSequenceText)};
   }
 
@@ -125,7 +132,7 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
   CaptureBudget budget;
   auto captured = capture_value(context, message, 0, budget);
   if (!captured) {
-    state.checkpoint.reset();
+    drop_checkpoint(state);
     return Err{std::move(captured.error())};
   }
 
@@ -136,7 +143,7 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
     return result;
   }
 
-  auto edits = compute_edits(*state.checkpoint, *captured);
+  auto edits = compute_edits(*state.checkpoint, *captured, delta_path_limit(budget.bytes));
   if (!edits) {
     QV_NAPI_CALL(napi_get_null(env, &result), "create null");
   } else {
@@ -203,7 +210,7 @@ napi_value Reset(napi_env env, napi_callback_info info) {
     throw_error(env, call.error());
     return nullptr;
   }
-  call->state->checkpoint.reset();
+  drop_checkpoint(*call->state);
   napi_value undefined = nullptr;
   napi_get_undefined(env, &undefined);
   return undefined;

@@ -80,6 +80,60 @@ test('state transitions', () => {
   assert.equal(e.update(19, exactly, false).edits.length, 256, '256 edits are delivered');
 });
 
+// What the capture charges for a message, counted independently: 32 bytes per value and two per
+// code unit of every string and key.
+function charge(v) {
+  if (typeof v === 'string') return 32 + 2 * v.length;
+  if (v === null || typeof v !== 'object') return 32;
+  if (Array.isArray(v)) return v.reduce((n, x) => n + charge(x), 32);
+  return Object.entries(v).reduce((n, [k, x]) => n + 2 * k.length + charge(x), 32);
+}
+
+test('the key text copied into a delta\'s paths is bounded by the message\'s size', () => {
+  // The allowance: twice the new message's charge plus 64 KiB, in bytes of key text.
+  const allowance = (message) => 2 * charge(message) + 65_536;
+  const keyBytes = (path) => path.reduce((n, s) => n + (typeof s === 'string' ? 2 * s.length : 0), 0);
+  const pathBytes = (edits) => edits.reduce((n, e) => n + keyBytes(e.path), 0);
+  // `changed` of 256 numbers below one key of `keyLength` units change; a string of `pad` units
+  // beside them sets the message's size.
+  const pair = (keyLength, changed, pad) => {
+    const key = 'k'.repeat(keyLength);
+    const p = 'x'.repeat(pad);
+    return [{ [key]: Array(256).fill(0), p },
+      { [key]: Array.from({ length: 256 }, (_, i) => (i < changed ? 1 : 0)), p }];
+  };
+  for (const [name, [before, after], over, delivered] of [
+    ['exactly at the allowance', pair(162, 256, 45), 0, 256],
+    ['one code unit past it', pair(163, 255, 90), 2, null],
+  ]) {
+    // The premise, from the independent charge: the changes' paths are exactly `over` past it.
+    const keyLength = Object.keys(after)[0].length;
+    const edits = delivered ?? 255;
+    assert.equal(2 * keyLength * edits - allowance(after), over, name);
+    const e = holding(1, before);
+    const out = e.update(2, after, false);
+    if (delivered === null) {
+      assert.equal(out, null, name);
+    } else {
+      assert.equal(out.edits.length, delivered, name);
+      assert.equal(pathBytes(out.edits), allowance(after), name);
+    }
+    assert.equal(e.messageSeq, 2, name);
+    assertCheckpoint(e, 2, after);
+  }
+
+  // 256 leaves below 31 nested keys of 130,000 units: a message inside every budget whose delta
+  // would copy about 2 GB of paths.
+  const leaves = (value) => {
+    let message = Array(256).fill(value);
+    for (let i = 30; i >= 0; i--) message = { [String.fromCharCode(97 + i).repeat(130_000)]: message };
+    return message;
+  };
+  const e = holding(1, leaves(0));
+  assert.equal(e.update(2, leaves(1), false), null, 'deep long keys give up');
+  assertCheckpoint(e, 2, leaves(1));
+});
+
 test('sequence numbers', () => {
   const valid = [0, -0, 1, 4294967295, 4294967296, 9007199254740991];
   for (const q of valid) {

@@ -93,12 +93,13 @@ export declare class NativeMessageEncoder {
 
   /**
    * Stores `message` under `messageSeq` (an integer from 0 to 2^53 - 1) and answers null when
-   * the complete message must be sent (no stored message, `forceComplete`, or more than 256
-   * edits), else the edits against the message stored before. The message may hold primitives,
+   * the complete message must be sent (no stored message, `forceComplete`, more than 256 edits,
+   * or paths whose keys together would be more than twice the message's size plus 64 KiB),
+   * else the edits against the message stored before. The message may hold primitives,
    * plain objects and dense arrays; anything else throws.
    */
   update(messageSeq: number, message: unknown, forceComplete: boolean): Delta | null;
 
-  /** Forgets the stored message, so the next `update` answers null. */
+  /** Forgets the stored message and frees its memory, so the next `update` answers null. */
   reset(): void;
 }

@@ -3,11 +3,19 @@
 // against a JavaScript diff library that keeps a cloned checkpoint, and against serialising the
 // complete message. Updates of the measured approaches are interleaved, so load changes on the
 // machine fall on all of them alike.
+// The end-to-end rows follow each update from the sender's message to the receiver's copy in a
+// second process (receiver.mjs): encode, JSON.stringify, a pipe, JSON.parse and the receiving
+// side's apply, for the native encoder with applyDelta, fast-json-patch with applyPatch, and the
+// complete message, whose row is their baseline.
 // Run: node bench/chat_codec/bench.mjs [--quick]
 //   QV_MODULE_DIR (or QV_BUILD_DIR) names the build; QV_BENCH_TRAVERSE the traversal module.
+import { spawn } from 'node:child_process';
+import { createHash } from 'node:crypto';
 import { createRequire } from 'node:module';
 import os from 'node:os';
 import path from 'node:path';
+import readline from 'node:readline';
+import { fileURLToPath } from 'node:url';
 
 import jsonPatch from 'fast-json-patch';
 import microdiff from 'microdiff';
@@ -243,6 +251,106 @@ for (const makeWorkload of [assistantGrowing, manyBlocks, largeTree]) {
     `delta/complete bytes 1/${(1 / bytesShare).toFixed(1)}`);
   results.push({ floorRatio, bytesShare });
 }
+
+// ---- end to end: from the sender's message to the receiver's copy, through a pipe ----
+// Each approach turns an update into one line for its receiver (see receiver.mjs).
+const END_TO_END = [
+  () => {
+    const encoder = new NativeMessageEncoder();
+    let seq = 0;
+    return {
+      name: 'native encoder + applyDelta',
+      line(m) {
+        const delta = encoder.update(++seq, m, false);
+        return delta === null ? `c${JSON.stringify(m)}` : `d${JSON.stringify(delta)}`;
+      },
+    };
+  },
+  () => {
+    let previous = null;
+    return {
+      name: 'fast-json-patch compare + applyPatch',
+      line(m) {
+        const patch = previous === null ? null : jsonPatch.compare(previous, m);
+        previous = structuredClone(m);
+        return patch === null ? `c${JSON.stringify(m)}` : `p${JSON.stringify(patch)}`;
+      },
+    };
+  },
+  () => ({ name: 'complete message (baseline)', line: (m) => `c${JSON.stringify(m)}` }),
+];
+
+function receiver() {
+  const script = fileURLToPath(new URL('./receiver.mjs', import.meta.url));
+  const child = spawn(process.execPath, [script], { stdio: ['pipe', 'pipe', 'inherit'] });
+  const answers = readline.createInterface({ input: child.stdout })[Symbol.asyncIterator]();
+  return {
+    send: (line) => child.stdin.write(`${line}\n`),
+    answer: async () => (await answers.next()).value,
+    close: () => child.stdin.end(),
+  };
+}
+
+const digest = (m) => createHash('sha256').update(JSON.stringify(m)).digest('hex');
+
+// One stream of a workload's updates to a receiver; the first, complete message is sent before
+// the clocks start. The lines are written as they are made and reach the pipe while the sender
+// waits for the answer, so wall time is the sender's and the receiver's work in turn. CPU time
+// is both processes'. The receiver's copy must equal the sender's message at the end.
+async function stream(makeWorkload, make, link, limit) {
+  const workload = makeWorkload();
+  const approach = make();
+  link.send(approach.line(workload.message));
+  link.send('a');
+  await link.answer();
+  const updates = Math.min(workload.updates, limit);
+  const cpu = process.cpuUsage();
+  const start = process.hrtime.bigint();
+  for (let k = 0; k < updates; k++) {
+    workload.change(workload.message, k);
+    link.send(approach.line(workload.message));
+  }
+  link.send('e');
+  const reply = JSON.parse(await link.answer());
+  const wall = Number(process.hrtime.bigint() - start);
+  const used = process.cpuUsage(cpu);
+  if (reply.digest !== digest(workload.message)) {
+    throw new Error(`${approach.name}: the receiver's copy differs from the message sent`);
+  }
+  return { wall: wall / updates, cpu: (used.user + used.system + reply.cpuUs) * 1000 / updates };
+}
+
+const links = END_TO_END.map(() => receiver());
+const e2eRepeats = quick ? 1 : 3;
+const e2eLimit = quick ? 40 : Infinity;
+console.log('\nend to end per update: encode, JSON.stringify, pipe, JSON.parse, apply ' +
+  `(CPU of both processes; median of ${e2eRepeats} stream(s) each)`);
+for (const makeWorkload of [assistantGrowing, manyBlocks, largeTree]) {
+  const samples = END_TO_END.map(() => ({ wall: [], cpu: [] }));
+  for (let r = 0; r < e2eRepeats; r++) {
+    for (let j = 0; j < END_TO_END.length; j++) {
+      const a = (j + r) % END_TO_END.length;
+      const { wall, cpu } = await stream(makeWorkload, END_TO_END[a], links[a], e2eLimit);
+      samples[a].wall.push(wall);
+      samples[a].cpu.push(cpu);
+    }
+  }
+  const rows = END_TO_END.map((make, a) => ({
+    name: make().name, cpu: median(samples[a].cpu), wall: median(samples[a].wall),
+  }));
+  const base = rows.at(-1);
+  console.log(`\n${makeWorkload().name}, end to end`);
+  console.log(`${'approach'.padEnd(44)}${'CPU/update'.padStart(12)}${'wall/update'.padStart(13)}` +
+    `${'CPU vs baseline'.padStart(17)}`);
+  for (const row of rows) {
+    console.log(`${row.name.padEnd(44)}${fmt(row.cpu).padStart(12)}${fmt(row.wall).padStart(13)}` +
+      `${(row.cpu / base.cpu).toFixed(2).padStart(17)}`);
+  }
+  console.log(`ratios (CPU, end to end) against the complete message: ` +
+    rows.slice(0, -1).map((row) => `${row.name} ${(row.cpu / base.cpu).toFixed(2)} ` +
+      `(wall ${(row.wall / base.wall).toFixed(2)})`).join(', '));
+}
+for (const link of links) link.close();
 
 // The targets: the encoder within 1.3 times the bare traversal on every workload (CPU time), and
 // the delta at most 1/25 of the complete message on the streaming workloads (a) and (b).
