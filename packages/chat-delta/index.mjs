@@ -1,5 +1,6 @@
 // The receiving side of NativeMessageEncoder: applies a delta to the message the peer holds.
-// Plain JavaScript without dependencies, so a browser or a renderer can load it as it is.
+// Plain JavaScript without dependencies, so a browser or a renderer can load it as it is; the
+// package's require entry, index.cjs, is made from this file when the package is packed.
 //
 // The input message and the delta are never modified. The result is a new message that shares
 // every untouched part with the input and every "set" value with the delta, so a renderer can
