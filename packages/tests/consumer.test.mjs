@@ -103,6 +103,10 @@ console.log(JSON.stringify(Object.entries(all).filter(([, f]) => typeof f !== 'f
     encoder: 'function',
   });
   assert.deepEqual(JSON.parse(node('load.mjs')), []);
+  // The install kit's command, linked by npm into the application's node_modules/.bin.
+  const help = run(path.join(app, 'node_modules', '.bin', 'quorvel-host-install'), ['--help'], { cwd: app });
+  assert.equal(help.status, 0, help.output);
+  assert.match(help.stdout, /^usage:\n {2}quorvel-host-install install --name NAME /);
 });
 
 test('encode, JSON through a pipe, applyDelta: the receiver ends with the sender\'s message', () => {
