@@ -146,7 +146,9 @@ function makeFolders(folder) {
  * are removed) and the folders made are removed again.
  */
 function installHost(options) {
-  if (options === null || typeof options !== 'object') throw new HostInstallError('installHost needs options');
+  if (options === null || typeof options !== 'object') {
+    throw new HostInstallError('installHost needs options');
+  }
   const platform = options.platform ?? process.platform;
   const name = checkName(options.name);
   const hostPath = absolute(options.hostPath, 'hostPath');
@@ -235,7 +237,9 @@ function ours(manifest, launcher) {
  * launcher is left in place. Folders stay.
  */
 function uninstallHost(options) {
-  if (options === null || typeof options !== 'object') throw new HostInstallError('uninstallHost needs options');
+  if (options === null || typeof options !== 'object') {
+    throw new HostInstallError('uninstallHost needs options');
+  }
   const platform = options.platform ?? process.platform;
   const name = checkName(options.name);
   const browsers = options.browsers ?? browsersOf(platform);
@@ -263,5 +267,8 @@ function uninstallHost(options) {
 }
 
 module.exports = {
-  installHost, uninstallHost, HostInstallError, knownBrowsers: (platform = process.platform) => browsersOf(platform),
+  installHost,
+  uninstallHost,
+  HostInstallError,
+  knownBrowsers: (platform = process.platform) => browsersOf(platform),
 };
