@@ -6,6 +6,10 @@
 // every untouched part with the input and every "set" value with the delta, so a renderer can
 // tell changed parts by identity; copy the result before changing it in place.
 
+// Marks every DeltaError, so that `instanceof` holds across the package's import and require
+// entries (two module instances, two classes) and across copies of the package.
+const BRAND = Symbol.for('@quorvel/chat-delta:DeltaError');
+
 // An edit that does not fit the message it is applied to.
 export class DeltaError extends Error {
   constructor(editIndex, path, reason) {
@@ -13,6 +17,11 @@ export class DeltaError extends Error {
     this.name = 'DeltaError';
     this.editIndex = editIndex;
     this.path = path;
+    Object.defineProperty(this, BRAND, { value: true });
+  }
+
+  static [Symbol.hasInstance](value) {
+    return value !== null && typeof value === 'object' && value[BRAND] === true;
   }
 }
 

@@ -103,6 +103,18 @@ console.log(JSON.stringify(Object.entries(all).filter(([, f]) => typeof f !== 'f
     encoder: 'function',
   });
   assert.deepEqual(JSON.parse(node('load.mjs')), []);
+  // Both entries of the receiving side in one process: each one's DeltaError is the other's.
+  write('both.mjs', `
+import { createRequire } from 'node:module';
+import * as imported from '@quorvel/chat-delta';
+const required = createRequire(import.meta.url)('@quorvel/chat-delta');
+const misfit = { baseSeq: 0, edits: [{ path: ['missing', 'x'], op: 'set', value: 1 }] };
+const caught = (applyDelta) => { try { applyDelta({}, misfit); } catch (error) { return error; } };
+const a = caught(imported.applyDelta); const b = caught(required.applyDelta);
+console.log(JSON.stringify([imported.DeltaError !== required.DeltaError, a instanceof required.DeltaError,
+  b instanceof imported.DeltaError, a instanceof Error, new Error('x') instanceof imported.DeltaError]));
+`);
+  assert.deepEqual(JSON.parse(node('both.mjs')), [true, true, true, true, false]);
   // The install kit's command, linked by npm into the application's node_modules/.bin.
   const help = run(path.join(app, 'node_modules', '.bin', 'quorvel-host-install'), ['--help'], { cwd: app });
   assert.equal(help.status, 0, help.output);
