@@ -6,7 +6,7 @@ import { test } from 'node:test';
 
 import fc from 'fast-check';
 
-import { applyDelta, DeltaError } from './apply_delta.mjs';
+import { applyDelta, DeltaError } from '@quorvel/chat-delta';
 import { NativeMessageEncoder } from './test_support.mjs';
 
 // Frozen inputs make any write by applyDelta throw (modules run in strict mode).

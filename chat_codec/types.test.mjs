@@ -1,5 +1,5 @@
-// quorvel_chat_codec.d.ts and apply_delta.d.mts under the TypeScript compiler: a consumer of the
-// encoder, its deltas and applyDelta compiles in strict mode.
+// The declarations of @quorvel/chat-codec and @quorvel/chat-delta under the TypeScript compiler:
+// a consumer of the encoder, its deltas and applyDelta compiles in strict mode.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 

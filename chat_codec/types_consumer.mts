@@ -1,8 +1,8 @@
 // Compiled under --strict by types.test.mjs: the codec's declarations as the application uses
 // them. Each @ts-expect-error line must stay an error, so the declarations cannot loosen.
-import type * as ChatCodec from './quorvel_chat_codec.js';
-import type { CodecError, Delta, Edit, PathSegment } from './quorvel_chat_codec.js';
-import { applyDelta, DeltaError } from './apply_delta.mjs';
+import type * as ChatCodec from '@quorvel/chat-codec';
+import type { CodecError, Delta, Edit, PathSegment } from '@quorvel/chat-codec';
+import { applyDelta, DeltaError } from '@quorvel/chat-delta';
 
 declare function loadNativeModule(file: string): unknown;  // the application's require()
 const { NativeMessageEncoder } = loadNativeModule('quorvel_chat_codec.node') as typeof ChatCodec;

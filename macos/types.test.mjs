@@ -1,5 +1,5 @@
-// macos_services.d.ts under the TypeScript compiler: a consumer of every function, event and
-// result compiles in strict mode, and a misspelt event member does not.
+// The declarations of @quorvel/macos-services under the TypeScript compiler: a consumer of every
+// function, event and result compiles in strict mode, and a misspelt event member does not.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 

@@ -1,7 +1,7 @@
 // Compiled under --strict by types.test.mjs: the module's declarations as the application uses
 // them. Each @ts-expect-error line must stay an error, so the declarations cannot loosen.
-import type * as Services from './macos_services.js';
-import type { CleanupResult, Release, UpdaterEvent } from './macos_services.js';
+import type * as Services from '@quorvel/macos-services';
+import type { CleanupResult, Release, UpdaterEvent } from '@quorvel/macos-services';
 
 declare function loadNativeModule(file: string): unknown;  // the application's require()
 const services = loadNativeModule('macos_services.node') as typeof Services;

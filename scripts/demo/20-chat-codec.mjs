@@ -2,15 +2,9 @@
 // peer applies them to its copy with applyDelta. Prints the bytes sent beside what complete
 // messages would cost.
 import assert from 'node:assert/strict';
-import { createRequire } from 'node:module';
-import path from 'node:path';
 
-import { applyDelta } from '../../chat_codec/apply_delta.mjs';
-
-const require = createRequire(import.meta.url);
-const buildDir = process.env.QV_BUILD_DIR;
-if (!buildDir) throw new Error('QV_BUILD_DIR must name a build folder');
-const { NativeMessageEncoder } = require(path.join(buildDir, 'modules', 'quorvel_chat_codec.node'));
+import { NativeMessageEncoder } from '@quorvel/chat-codec';
+import { applyDelta } from '@quorvel/chat-delta';
 
 // The peer's side: what it holds, replaced by a complete message or advanced by a delta.
 const peer = {

@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 identifier=$(sed -n 's/^QV_BUNDLE_IDENTIFIER:[A-Z]*=//p' "$QV_BUILD_DIR/CMakeCache.txt")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export QV_DEMO_HOME="$work/home" QV_DEMO_IDENTIFIER="$identifier"
+export QV_DEMO_HOME="$work/home" QV_DEMO_IDENTIFIER="$identifier" QV_DEMO_ROOT="$root"
 
 cat >"$work/setup.cjs" <<'JS'
 // Builds the home folder: the installed application and its stale copies.
@@ -46,8 +46,9 @@ bundle('Quorvel 4.app', '1.0.0', { team: 'SOMEONE' });
 JS
 
 cat >"$work/run.cjs" <<'JS'
-// Runs inside the bundle: loads the module and asks for a cleanup.
-const m = require(process.env.QV_DEMO_MODULE);
+// Runs inside the bundle: loads the module (a package name, resolved as the application in the
+// repository resolves it, or a path) and asks for a cleanup.
+const m = require(require.resolve(process.env.QV_DEMO_MODULE, { paths: [process.env.QV_DEMO_ROOT] }));
 m.cleanupCopies().then((text) => console.log(`  result: ${text}`));
 JS
 
@@ -68,7 +69,7 @@ run() {
 
 echo "1. The shipped module. This system has no code-signature service, so the running copy"
 echo "   cannot be verified and nothing is touched:"
-run "$QV_BUILD_DIR/modules/macos_services.node"
+run @quorvel/macos-services
 echo
 if [[ -d /Applications ]]; then
   echo "2. Skipped: /Applications exists here, and the stand-in run would scan it for real."

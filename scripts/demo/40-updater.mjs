@@ -2,15 +2,8 @@
 // each event as it arrives, then installing the update once it is ready.
 import http from 'node:http';
 import { once } from 'node:events';
-import { createRequire } from 'node:module';
-import path from 'node:path';
 
-const buildDir = process.env.QV_BUILD_DIR;
-if (!buildDir) {
-  console.error('QV_BUILD_DIR is not set');
-  process.exit(2);
-}
-const services = createRequire(import.meta.url)(path.join(buildDir, 'modules', 'macos_services.node'));
+import * as services from '@quorvel/macos-services';
 
 const archive = Buffer.alloc(256 * 1024, 0x51);
 const server = http.createServer(async (req, res) => {

@@ -1,9 +1,14 @@
 // The receiving side of NativeMessageEncoder: applies a delta to the message the peer holds.
-// Plain JavaScript without dependencies, so a browser or a renderer can load it as it is.
+// Plain JavaScript without dependencies, so a browser or a renderer can load it as it is; the
+// package's require entry, index.cjs, is made from this file when the package is packed.
 //
 // The input message and the delta are never modified. The result is a new message that shares
 // every untouched part with the input and every "set" value with the delta, so a renderer can
 // tell changed parts by identity; copy the result before changing it in place.
+
+// Marks every DeltaError, so that `instanceof` holds across the package's import and require
+// entries (two module instances, two classes) and across copies of the package.
+const BRAND = Symbol.for('@quorvel/chat-delta:DeltaError');
 
 // An edit that does not fit the message it is applied to.
 export class DeltaError extends Error {
@@ -12,6 +17,11 @@ export class DeltaError extends Error {
     this.name = 'DeltaError';
     this.editIndex = editIndex;
     this.path = path;
+    Object.defineProperty(this, BRAND, { value: true });
+  }
+
+  static [Symbol.hasInstance](value) {
+    return value !== null && typeof value === 'object' && value[BRAND] === true;
   }
 }
 

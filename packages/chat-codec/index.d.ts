@@ -1,44 +1,8 @@
-// Types of quorvel_chat_codec.node, the module that exports NativeMessageEncoder. The module is
-// loaded with require(); type what it returns as typeof import('./quorvel_chat_codec.js').
+// Types of @quorvel/chat-codec: NativeMessageEncoder, the errors it throws, and the delta
+// types it shares with the receiving side, @quorvel/chat-delta.
+import type { Delta } from '@quorvel/chat-delta';
 
-/** One step of an edit's path: an object key (a string) or an array index (a number). */
-export type PathSegment = string | number;
-
-/** The value that now stands at `path` (an empty path replaces the whole message). */
-export interface SetEdit {
-  path: PathSegment[];
-  op: 'set';
-  value: unknown;
-}
-
-/** The object member at `path` is gone. Array elements are never removed one by one. */
-export interface RemoveEdit {
-  path: PathSegment[];
-  op: 'remove';
-}
-
-/**
- * The string at `path` grew by `text`. `offset` is the old string's length in UTF-16 code units
- * (JavaScript's string length), where the text begins.
- */
-export interface AppendEdit {
-  path: PathSegment[];
-  op: 'append';
-  offset: number;
-  text: string;
-}
-
-/** One change, told apart by `op`. Paths run from the message's root, outermost first. */
-export type Edit = SetEdit | RemoveEdit | AppendEdit;
-
-/**
- * What `update` answers when the peer can be sent edits: applied in order to the message sent
- * under `baseSeq`, they give the new message (key order inside objects aside).
- */
-export interface Delta {
-  baseSeq: number;
-  edits: Edit[];
-}
+export type { AppendEdit, Delta, Edit, PathSegment, RemoveEdit, SetEdit } from '@quorvel/chat-delta';
 
 /**
  * The `code` of the errors the module throws: the name of a Node-API status. The codec's own
@@ -97,6 +61,14 @@ export declare class NativeMessageEncoder {
    * or paths whose keys together would be more than twice the message's size plus 64 KiB),
    * else the edits against the message stored before. The message may hold primitives,
    * plain objects and dense arrays; anything else throws.
+   *
+   * Throws a `CodecError` with code "GenericFailure" when the message breaks a native budget:
+   * nesting deeper than 32 levels, more than 20,000 nodes (every value, every string and every
+   * key counts), more than 8 MiB estimated (32 bytes a node plus 2 bytes a UTF-16 unit of text
+   * and keys), or an array or object with more than 20,000 elements or keys; likewise for a value
+   * it cannot capture (functions, symbols, bigints, class instances, arrays with holes or extra
+   * members) and an invalid `messageSeq`. The encoder then holds no message, so the next update
+   * answers null; send the complete message for this version.
    */
   update(messageSeq: number, message: unknown, forceComplete: boolean): Delta | null;
 

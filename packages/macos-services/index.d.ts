@@ -1,6 +1,5 @@
-// Types of macos_services.node: the updater's functions and events, and the app-copy cleanup.
-// The module is loaded with require(); type what it returns as
-// typeof import('./macos_services.js').
+// Types of @quorvel/macos-services (index.js, which loads macos_services.node): the updater's
+// functions and events, and the app-copy cleanup.
 
 /** Any value a JSON text can hold. */
 export type JsonValue =
