@@ -12,6 +12,10 @@ using NapiError = napi::Error;
 template <class T>
 using NapiResult = napi::Result<T>;
 using NapiStatus = napi::Status;
+using napi::call_error;
+using napi::check;
+using napi::status_name;
+using napi::throw_error;
 
 // The codec's own failure (budgets, unsupported values, an invalid sequence): a fixed text.
 inline NapiError codec_error(std::string_view message) {

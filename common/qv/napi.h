@@ -20,6 +20,13 @@
 namespace qv::napi {
 
 // ---------------------------------------------------------------------------------------------
+// Unchecked calls. Where a module's contract is that a call's status is not acted upon, the call
+// goes through here, so that the choice is written at the call and not mistaken for an
+// oversight: `napi::unchecked(napi_create_promise(env, &deferred, &promise));`.
+
+inline void unchecked(napi_status /*status*/) {}
+
+// ---------------------------------------------------------------------------------------------
 // Errors: a JavaScript Error whose `message` is the text and whose `code` names the status.
 
 struct Error {
@@ -82,7 +89,7 @@ inline Error call_error(napi_status status, std::string_view step) {
 
 // Throws `error` into JavaScript unless an exception is already pending: when JavaScript code
 // (a getter, a proxy trap) threw, that exception is what the caller sees, unmasked. Nothing is
-// thrown when the error object itself cannot be made.
+// thrown when the error object itself cannot be made: there is nobody left to tell.
 inline void throw_error(napi_env env, const Error& error) {
   bool pending = false;
   if (napi_is_exception_pending(env, &pending) != napi_ok || pending) return;
@@ -96,8 +103,7 @@ inline void throw_error(napi_env env, const Error& error) {
   }
   const napi_status made = error.as_type_error ? napi_create_type_error(env, code, message, &object)
                                                : napi_create_error(env, code, message, &object);
-  if (made != napi_ok) return;
-  napi_throw(env, object);
+  if (made == napi_ok) unchecked(napi_throw(env, object));
 }
 
 // Checks a Node-API call: `QV_TRY(check(napi_x(...), "step"))`.
@@ -121,13 +127,6 @@ template <Result<napi_value> (*Body)(napi_env, napi_callback_info)>
 napi_value entry(napi_env env, napi_callback_info info) {
   return finish(env, Body(env, info));
 }
-
-// ---------------------------------------------------------------------------------------------
-// Unchecked calls. Where a module's contract is that a call's status is not acted upon, the call
-// goes through here, so that the choice is written at the call and not mistaken for an
-// oversight: `napi::unchecked(napi_create_promise(env, &deferred, &promise));`.
-
-inline void unchecked(napi_status /*status*/) {}
 
 // ---------------------------------------------------------------------------------------------
 // Handle owners.
