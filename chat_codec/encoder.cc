@@ -1,6 +1,7 @@
 #include "chat_codec/encoder.h"
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -67,11 +68,9 @@ NapiResult<CallInfo> enter(napi_env env, napi_callback_info info) {
   QV_NAPI_CALL(napi_get_cb_info(env, info, &argc, call.args, &call.self, &data),
                "read the call's arguments");
   call.data = static_cast<ModuleData*>(data);
-  void* state = nullptr;
-  if (napi_unwrap(env, call.self, &state) != napi_ok || state == nullptr) {
+  if (napi::unwrap(env, call.self, &call.state) != napi_ok || call.state == nullptr) {
     return Err{NapiError{napi_invalid_arg, "Receiver is not a NativeMessageEncoder"}};
   }
-  call.state = static_cast<EncoderState*>(state);
   if (call.state->in_use) return Err{NapiError{napi_invalid_arg, kBorrowedText}};
   return call;
 }
@@ -155,81 +154,44 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
   return result;
 }
 
-napi_value Construct(napi_env env, napi_callback_info info) {
+// The entry points: each returns its outcome, which napi::entry hands to JavaScript.
+
+NapiResult<napi_value> Construct(napi_env env, napi_callback_info info) {
   napi_value target = nullptr;
-  napi_value self = nullptr;
   if (napi_get_new_target(env, info, &target) != napi_ok || target == nullptr) {
-    napi_throw_type_error(env, "InvalidArg",
-                          "Class constructor NativeMessageEncoder cannot be invoked without 'new'");
-    return nullptr;
+    return Err{
+        napi::type_error(napi_invalid_arg,
+                         "Class constructor NativeMessageEncoder cannot be invoked without 'new'")};
   }
-  if (auto s = check(napi_get_cb_info(env, info, nullptr, nullptr, &self, nullptr),
-                     "read the constructor call");
-      !s) {
-    throw_error(env, s.error());
-    return nullptr;
-  }
-  auto* state = new EncoderState();
-  auto finalize = [](napi_env, void* data, void*) { delete static_cast<EncoderState*>(data); };
-  if (napi_status s = napi_wrap(env, self, state, finalize, nullptr, nullptr); s != napi_ok) {
-    delete state;
-    throw_error(env, call_error(s, "attach the encoder state"));
-    return nullptr;
-  }
+  napi_value self = nullptr;
+  QV_NAPI_CALL(napi_get_cb_info(env, info, nullptr, nullptr, &self, nullptr),
+               "read the constructor call");
+  QV_NAPI_CALL(napi::wrap(env, self, std::make_unique<EncoderState>()), "attach the encoder state");
   return self;
 }
 
-napi_value Update(napi_env env, napi_callback_info info) {
-  auto call = enter(env, info);
-  if (!call) {
-    throw_error(env, call.error());
-    return nullptr;
-  }
-  auto q = number_argument(env, call->args[0], "messageSeq");
-  if (!q) {
-    throw_error(env, q.error());
-    return nullptr;
-  }
-  auto force = boolean_argument(env, call->args[2], "forceComplete");
-  if (!force) {
-    throw_error(env, force.error());
-    return nullptr;
-  }
-  Borrow borrow(*call->state);
-  auto result = run_update(env, *call, *q, call->args[1], *force);
-  if (!result) {
-    throw_error(env, result.error());
-    return nullptr;
-  }
-  return *result;
+NapiResult<napi_value> Update(napi_env env, napi_callback_info info) {
+  QV_TRY_VALUE(call, enter(env, info));
+  QV_TRY_VALUE(q, number_argument(env, call.args[0], "messageSeq"));
+  QV_TRY_VALUE(force, boolean_argument(env, call.args[2], "forceComplete"));
+  Borrow borrow(*call.state);
+  return run_update(env, call, q, call.args[1], force);
 }
 
-napi_value Reset(napi_env env, napi_callback_info info) {
-  auto call = enter(env, info);
-  if (!call) {
-    throw_error(env, call.error());
-    return nullptr;
-  }
-  drop_checkpoint(*call->state);
+NapiResult<napi_value> Reset(napi_env env, napi_callback_info info) {
+  QV_TRY_VALUE(call, enter(env, info));
+  drop_checkpoint(*call.state);
   napi_value undefined = nullptr;
-  napi_get_undefined(env, &undefined);
+  QV_NAPI_CALL(napi_get_undefined(env, &undefined), "create undefined");
   return undefined;
 }
 
-napi_value GetMessageSeq(napi_env env, napi_callback_info info) {
-  auto call = enter(env, info);
-  if (!call) {
-    throw_error(env, call.error());
-    return nullptr;
-  }
+NapiResult<napi_value> GetMessageSeq(napi_env env, napi_callback_info info) {
+  QV_TRY_VALUE(call, enter(env, info));
   napi_value result = nullptr;
-  napi_status s = call->state->checkpoint
-                      ? napi_create_double(env, call->state->message_seq, &result)
-                      : napi_get_null(env, &result);
-  if (s != napi_ok) {
-    throw_error(env, call_error(s, "create messageSeq"));
-    return nullptr;
-  }
+  QV_NAPI_CALL(call.state->checkpoint ? napi_create_double(env, call.state->message_seq, &result)
+                                      : napi_get_null(env, &result),
+               "create messageSeq");
   return result;
 }
 
@@ -239,14 +201,16 @@ NapiStatus define_encoder_class(napi_env env, napi_value exports, ModuleData* da
   constexpr auto kMember =
       static_cast<napi_property_attributes>(napi_writable | napi_enumerable | napi_configurable);
   const napi_property_descriptor members[] = {
-      {"messageSeq", nullptr, nullptr, GetMessageSeq, nullptr, nullptr, kMember, data},
-      {"reset", nullptr, Reset, nullptr, nullptr, nullptr, kMember, data},
-      {"update", nullptr, Update, nullptr, nullptr, nullptr, kMember, data},
+      {"messageSeq", nullptr, nullptr, napi::entry<&GetMessageSeq>, nullptr, nullptr, kMember,
+       data},
+      {"reset", nullptr, napi::entry<&Reset>, nullptr, nullptr, nullptr, kMember, data},
+      {"update", nullptr, napi::entry<&Update>, nullptr, nullptr, nullptr, kMember, data},
   };
   napi_value constructor = nullptr;
-  QV_NAPI_CALL(napi_define_class(env, "NativeMessageEncoder", NAPI_AUTO_LENGTH, Construct, data,
-                                 sizeof(members) / sizeof(members[0]), members, &constructor),
-               "define NativeMessageEncoder");
+  QV_NAPI_CALL(
+      napi_define_class(env, "NativeMessageEncoder", NAPI_AUTO_LENGTH, napi::entry<&Construct>,
+                        data, sizeof(members) / sizeof(members[0]), members, &constructor),
+      "define NativeMessageEncoder");
   QV_NAPI_CALL(napi_set_named_property(env, exports, "NativeMessageEncoder", constructor),
                "export NativeMessageEncoder");
   return kOk;

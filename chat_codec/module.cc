@@ -1,6 +1,7 @@
 // Registration of quorvel_chat_codec: adds NativeMessageEncoder to the module's exports.
 #include <node_api.h>
 
+#include <memory>
 #include <utility>
 
 #include "chat_codec/capture.h"
@@ -14,31 +15,21 @@ qv::chat::NapiResult<qv::chat::ModuleData*> make_module_data(napi_env env) {
   using namespace qv::chat;
   QV_TRY_VALUE(prototype_of, keep_prototype_reader(env));
   QV_TRY_VALUE(names, DeltaNames::create(env));
-  auto* data = new ModuleData{std::move(prototype_of), std::move(names)};
-  auto finalize = [](napi_env, void* d, void*) { delete static_cast<ModuleData*>(d); };
-  if (napi_status s = napi_set_instance_data(env, data, finalize, nullptr); s != napi_ok) {
-    delete data;
-    return qv::Err{call_error(s, "keep the module's data")};
-  }
-  return data;
+  auto data = std::make_unique<ModuleData>(ModuleData{std::move(prototype_of), std::move(names)});
+  ModuleData* kept = data.get();  // the environment owns it once it is kept
+  QV_NAPI_CALL(qv::napi::set_instance_data(env, std::move(data)), "keep the module's data");
+  return kept;
 }
 
-napi_value Init(napi_env env, napi_value exports) {
+qv::napi::Result<napi_value> Init(napi_env env, napi_value exports) {
   using namespace qv::chat;
-  auto data = make_module_data(env);
-  if (!data) {
-    throw_error(env, data.error());
-    return nullptr;
-  }
-  if (auto defined = define_encoder_class(env, exports, *data); !defined) {
-    throw_error(env, defined.error());
-    return nullptr;
-  }
+  QV_TRY_VALUE(data, make_module_data(env));
+  QV_TRY(define_encoder_class(env, exports, data));
   return exports;
 }
 
 }  // namespace
 
 NAPI_MODULE_INIT() {
-  return Init(env, exports);
+  return qv::napi::finish(env, Init(env, exports));
 }

@@ -36,6 +36,45 @@ TEST(NapiUnique, GivesEachHandleBackExactlyOnce) {
   EXPECT_EQ(released, (std::vector<int>{2, 3, 1}));
 }
 
+// The codes JavaScript sees, by the headers' own status values; values past the table are
+// "Unknown" (a newer runtime's status included).
+TEST(NapiStatusName, NamesEveryStatusByValue) {
+  const std::vector<std::pair<int, std::string>> cases = {
+      {napi_ok, "Ok"},
+      {napi_invalid_arg, "InvalidArg"},
+      {napi_object_expected, "ObjectExpected"},
+      {napi_string_expected, "StringExpected"},
+      {napi_name_expected, "NameExpected"},
+      {napi_function_expected, "FunctionExpected"},
+      {napi_number_expected, "NumberExpected"},
+      {napi_boolean_expected, "BooleanExpected"},
+      {napi_array_expected, "ArrayExpected"},
+      {napi_generic_failure, "GenericFailure"},
+      {napi_pending_exception, "PendingException"},
+      {napi_cancelled, "Cancelled"},
+      {napi_escape_called_twice, "EscapeCalledTwice"},
+      {napi_handle_scope_mismatch, "HandleScopeMismatch"},
+      {napi_callback_scope_mismatch, "CallbackScopeMismatch"},
+      {napi_queue_full, "QueueFull"},
+      {napi_closing, "Closing"},
+      {napi_bigint_expected, "BigintExpected"},
+      {napi_date_expected, "DateExpected"},
+      {napi_arraybuffer_expected, "ArrayBufferExpected"},
+      {napi_detachable_arraybuffer_expected, "DetachableArraybufferExpected"},
+      {napi_would_deadlock, "WouldDeadlock"},
+      {napi_no_external_buffers_allowed, "NoExternalBuffersAllowed"},
+      {napi_no_external_buffers_allowed + 1, "Unknown"},
+      {-1, "Unknown"},
+  };
+  for (const auto& [status, name] : cases) {
+    EXPECT_EQ(qv::napi::status_name(status), name) << status;
+  }
+  // A failed call names its step.
+  const qv::napi::Error failed = qv::napi::call_error(napi_array_expected, "read a list");
+  EXPECT_EQ(failed.status, napi_array_expected);
+  EXPECT_EQ(failed.message, "Failed to read a list");
+}
+
 struct Failure {
   std::string text;
 };

@@ -17,6 +17,8 @@
 namespace {
 
 using qv::cleanup::Platform;
+// This module leaves its Node-API statuses unexamined, except where noted.
+using qv::napi::unchecked;
 
 // One module-wide job at a time, however often the module is initialised.
 bool cleaning = false;               // touched on the JavaScript thread only
@@ -34,20 +36,6 @@ struct CleanupWork {
   std::unique_ptr<Platform> platform;
 };
 
-class HandleScope {
- public:
-  explicit HandleScope(napi_env env) : env_(env) { napi_open_handle_scope(env_, &scope_); }
-  ~HandleScope() {
-    if (scope_ != nullptr) napi_close_handle_scope(env_, scope_);
-  }
-  HandleScope(const HandleScope&) = delete;
-  HandleScope& operator=(const HandleScope&) = delete;
-
- private:
-  napi_env env_;
-  napi_handle_scope scope_ = nullptr;
-};
-
 void Execute(napi_env /*env*/, void* data) {
   auto* job = static_cast<CleanupWork*>(data);
   const qv::cleanup::CleanupResult result = qv::cleanup::CleanCopies(
@@ -56,14 +44,14 @@ void Execute(napi_env /*env*/, void* data) {
 }
 
 void Complete(napi_env env, napi_status /*status*/, void* data) {
-  std::unique_ptr<CleanupWork> job(static_cast<CleanupWork*>(data));
+  std::unique_ptr<CleanupWork> job = qv::napi::adopt<CleanupWork>(data);
   {
-    HandleScope scope(env);
+    qv::napi::HandleScope scope(env);
     const std::string text =
         job->result.empty() ? std::string(qv::cleanup::kFallbackResultJson) : job->result;
     napi_value value = nullptr;
-    napi_create_string_utf8(env, text.data(), text.size(), &value);
-    napi_resolve_deferred(env, job->deferred, value);
+    unchecked(napi_create_string_utf8(env, text.data(), text.size(), &value));
+    unchecked(napi_resolve_deferred(env, job->deferred, value));
   }
   job.reset();
   cleaning = false;
@@ -71,7 +59,7 @@ void Complete(napi_env env, napi_status /*status*/, void* data) {
 
 napi_value Cleanup(napi_env env, napi_callback_info /*info*/) {
   if (cleaning) {
-    napi_throw_error(env, nullptr, "Cleanup is already running");
+    unchecked(napi_throw_error(env, nullptr, "Cleanup is already running"));
     return nullptr;
   }
   cleaning = true;
@@ -85,21 +73,21 @@ napi_value Cleanup(napi_env env, napi_callback_info /*info*/) {
   job->roots = {"/Applications", home.empty() ? std::string() : home + "/Applications"};
 
   napi_value promise = nullptr;
-  napi_create_promise(env, &job->deferred, &promise);
+  unchecked(napi_create_promise(env, &job->deferred, &promise));
   napi_value name = nullptr;
-  napi_create_string_utf8(env, "Quorvel copy cleanup", NAPI_AUTO_LENGTH, &name);
+  unchecked(napi_create_string_utf8(env, "Quorvel copy cleanup", NAPI_AUTO_LENGTH, &name));
   CleanupWork* raw = job.get();
   napi_async_work work = nullptr;
-  napi_create_async_work(env, nullptr, name, Execute, Complete, raw, &work);
+  unchecked(napi_create_async_work(env, nullptr, name, Execute, Complete, raw, &work));
   raw->work = qv::napi::AsyncWork(env, work);
   if (napi_queue_async_work(env, raw->work.get()) == napi_ok) {
     static_cast<void>(job.release());  // the completion callback frees it
   } else {
     // The job can never complete: settle its promise here rather than leave it pending.
     napi_value value = nullptr;
-    napi_create_string_utf8(env, qv::cleanup::kFallbackResultJson.data(),
-                            qv::cleanup::kFallbackResultJson.size(), &value);
-    napi_resolve_deferred(env, raw->deferred, value);
+    unchecked(napi_create_string_utf8(env, qv::cleanup::kFallbackResultJson.data(),
+                                      qv::cleanup::kFallbackResultJson.size(), &value));
+    unchecked(napi_resolve_deferred(env, raw->deferred, value));
     cleaning = false;  // the record and its work go with `job`
   }
   return promise;
@@ -114,9 +102,11 @@ napi_value CancelCleanup(napi_env /*env*/, napi_callback_info /*info*/) {
 
 void RegisterAppCopyCleanup(napi_env env, napi_value exports) {
   napi_value cleanup = nullptr;
-  napi_create_function(env, "cleanupCopies", NAPI_AUTO_LENGTH, Cleanup, nullptr, &cleanup);
+  unchecked(
+      napi_create_function(env, "cleanupCopies", NAPI_AUTO_LENGTH, Cleanup, nullptr, &cleanup));
   napi_value cancel = nullptr;
-  napi_create_function(env, "cancelCleanup", NAPI_AUTO_LENGTH, CancelCleanup, nullptr, &cancel);
-  napi_set_named_property(env, exports, "cleanupCopies", cleanup);
-  napi_set_named_property(env, exports, "cancelCleanup", cancel);
+  unchecked(napi_create_function(env, "cancelCleanup", NAPI_AUTO_LENGTH, CancelCleanup, nullptr,
+                                 &cancel));
+  unchecked(napi_set_named_property(env, exports, "cleanupCopies", cleanup));
+  unchecked(napi_set_named_property(env, exports, "cancelCleanup", cancel));
 }
