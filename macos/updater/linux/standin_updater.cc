@@ -109,8 +109,8 @@ void StandInUpdater::nextTurn(std::function<void()> task) {
   });
 }
 
-void StandInUpdater::play(const orders::Segment& segment, ArgsPtr args,
-                          std::function<void()> then) {
+void StandInUpdater::play(const orders::Segment& segment, const ArgsPtr& args,
+                          const std::function<void()>& then) {
   playFrom(segment.calls, 0, args, then);
 }
 

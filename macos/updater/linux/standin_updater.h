@@ -91,7 +91,8 @@ class StandInUpdater final : public FrameworkUpdater {
 
   // Makes the segment's calls in order; a later turn of the loop, or an acknowledgement, goes on
   // where the segment says so. then runs once the segment has been played to its end.
-  void play(const orders::Segment& segment, ArgsPtr args, std::function<void()> then = {});
+  void play(const orders::Segment& segment, const ArgsPtr& args,
+            const std::function<void()>& then = {});
   void playFrom(std::span<const orders::Call> calls, size_t index, const ArgsPtr& args,
                 const std::function<void()>& then);
   void nextTurn(std::function<void()> task);
