@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <vector>
+
+#include "macos/updater/framework_orders.h"
 
 namespace qv::updater {
 namespace {
@@ -752,6 +755,269 @@ TEST(UpdaterStart, StartsTheFrameworkAndDisposeSilencesIt) {
     updater.check();
     EXPECT_EQ(events.size(), c.events.size()) << c.name;
     EXPECT_EQ(framework->checks, 1) << c.name;
+  }
+}
+
+// Every flow of the framework's callback orders, replayed against the core: the events JavaScript
+// receives, duplicates included, and the answers the core gives the framework on the way.
+TEST(FrameworkOrders, EachFlowGivesJavaScriptItsEvents) {
+  using orders::Call;
+  const json release = {
+      {"version", "2.0"}, {"minimumMacOS", "15.0"}, {"notes", {""}}, {"required", false}};
+  const json checking = {{"type", "checking"}};
+  const json available = {{"type", "available"}, {"release", release}};
+  const json ready = {{"type", "ready"}, {"release", release}};
+  const json upToDate = {{"type", "up-to-date"}};
+  const json aboutToDownload = {{"type", "downloading"}, {"canCancel", false}};
+  const json downloading = {{"type", "downloading"}, {"canCancel", true}};
+  const json half = {{"type", "downloading"}, {"percent", 50}};
+  const json whole = {{"type", "downloading"}, {"percent", 99}};
+  const json extracting = {{"type", "downloading"}, {"canCancel", false}, {"percent", 99}};
+  const auto error = [](const char* phase, int64_t code) {
+    return json{{"type", "error"}, {"error", phase}, {"code", code}};
+  };
+  struct Case {
+    std::string_view flow;
+    std::vector<json> events;
+    std::vector<int64_t> answers;  // choices the core gave, in order
+    int checks = 0;                // checkForUpdates calls, counting deferred checks run afterwards
+    bool refuses = false;          // the core refuses to proceed (the archive is on another host)
+  };
+  const std::vector<json> downloadStart = {checking, available, aboutToDownload, downloading, half};
+  const auto then = [](std::vector<json> head, const std::vector<json>& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+  };
+  const Case cases[] = {
+      {"permission request", {}, {}},
+      // The delegate, the driver and the abort each report the outcome.
+      {"user-initiated check, no update", {checking, upToDate, upToDate, upToDate}, {}},
+      {"user-initiated check, update downloaded, extracted, ready and installed",
+       then(downloadStart,
+            {whole, extracting, ready, {{"type", "focus"}}, {{"type", "installing"}}}),
+       {kChoiceInstall, kChoiceInstall},
+       1},
+      // Nothing reports the silent installation, and the check while it waits is dropped by the
+      // framework.
+      {"background check, silent download, install on quit",
+       {available, aboutToDownload, ready},
+       {kChoiceInstall},  // the immediate installation block
+       1},
+      {"background check, no update", {upToDate, upToDate}, {}},
+      // A feed that cannot be fetched carries the download error's code.
+      {"feed error", {checking, error("download", 2001), error("download", 2001)}, {}},
+      // Shown to nobody: only the abort reports it.
+      {"background check, feed error", {error("download", 2001)}, {}},
+      {"no feed configured", {error("check", 4), error("check", 4)}, {}},
+      {"update refused by the proceed question",
+       {checking, error("verify", 3002), error("verify", 3002)},
+       {},
+       0,
+       true},
+      {"download error",
+       then(downloadStart, {error("download", 2001), error("download", 2001)}),
+       {kChoiceInstall}},
+      {"extraction error",
+       then(downloadStart, {extracting, error("verify", 3000), error("verify", 3000)}),
+       {kChoiceInstall}},
+      {"validation error after extraction",
+       then(downloadStart, {extracting, error("verify", 4005), error("verify", 4005)}),
+       {kChoiceInstall}},
+      // A cancelled check ends without an event.
+      {"cancel during the check", {checking}, {}},
+      {"cancel during the download",
+       then(downloadStart, {{{"type", "cancelled"}}}),
+       {kChoiceInstall}},
+      // The skip ends the session quietly; the fresh check follows once it has ended.
+      {"replace at ready",
+       then(downloadStart, {whole, extracting, ready}),
+       {kChoiceInstall, kChoiceSkip},
+       1},
+      // No "checking": a staged update is offered without loading the feed.
+      {"staged update resumed in stage 2",
+       {available, ready, {{"type", "installing"}}},
+       {kChoiceInstall}},
+  };
+  ASSERT_EQ(std::size(cases), std::size(orders::kFlows));
+
+  for (const orders::Flow& flow : orders::kFlows) {
+    const auto found = std::find_if(std::begin(cases), std::end(cases),
+                                    [&](const Case& c) { return c.flow == flow.name; });
+    ASSERT_NE(found, std::end(cases)) << flow.name;
+    const Case& c = *found;
+    const std::string name(flow.name);
+
+    QuorvelUpdater updater(Vendor{"quorvel.example", "https://download.quorvel.example/"});
+    auto owned = std::make_unique<FakeFramework>();
+    FakeFramework& framework = *owned;
+    updater.updater = std::move(owned);
+    updater.feed = "https://updates.example.org/feed.xml";
+    std::vector<json> events;
+    updater.events = [&](std::string text) {
+      events.push_back(json::parse(text));
+      return true;
+    };
+
+    const std::string host =
+        c.refuses ? "https://elsewhere.example.org" : "https://updates.example.org";
+    AppcastItem item;
+    item.versionString = "2.0";
+    item.fileURL = host + "/releases/Quorvel-2.0.zip";
+    auto latest = std::make_shared<AppcastItem>(item);
+    latest->versionString = "1.0";
+    const orders::ErrorShape& shape = flow.error;
+    FrameworkError failure;
+    failure.domain = kSparkleErrorDomain;
+    failure.code = shape.code;
+    if (shape.code == kNoUpdateError) {
+      failure.noUpdateReason = shape.noUpdateReason;
+      failure.latestItem = latest;
+    }
+    if (shape.cause != 0) {
+      auto cause = std::make_shared<FrameworkError>();
+      cause->domain = shape.foreignCause ? "NSURLErrorDomain" : kSparkleErrorDomain;
+      cause->code = shape.cause;
+      if (shape.innerCause != 0) {
+        auto inner = std::make_shared<FrameworkError>();
+        inner->domain = kSparkleErrorDomain;
+        inner->code = shape.innerCause;
+        cause->underlying = inner;
+      }
+      failure.underlying = cause;
+    }
+    const bool userInitiated =
+        std::any_of(flow.segments.begin(), flow.segments.end(), [](const orders::Segment* s) {
+          return s == &orders::kUserFeedCheck || s == &orders::kResumeFound;
+        });
+    const UpdateCheck kind =
+        userInitiated ? UpdateCheck::kUpdates : UpdateCheck::kUpdatesInBackground;
+
+    std::vector<int64_t> answers;
+    std::optional<PermissionResponse> permission;
+    int cancellations = 0;
+    int acknowledgements = 0;
+    const auto choice = [&] { return ChoiceReply([&](int64_t a) { answers.push_back(a); }); };
+    const auto acknowledgement = [&] { return Block([&] { ++acknowledgements; }); };
+    const auto cancellation = [&] { return Block([&] { ++cancellations; }); };
+    for (const orders::Segment* segment : flow.segments) {
+      for (const Call call : segment->calls) {
+        switch (call) {
+          case Call::kSessionBegins:
+          case Call::kSessionEnds:
+            framework.session = call == Call::kSessionBegins;
+            updater.sessionInProgressDidChange();
+            break;
+          case Call::kNextTurn:
+            break;
+          case Call::kShowUpdatePermissionRequest:
+            updater.showUpdatePermissionRequestReply(
+                PermissionReply([&](PermissionResponse r) { permission = r; }));
+            ASSERT_TRUE(permission && permission->automaticUpdateChecks) << name;
+            break;
+          case Call::kShowUserInitiatedUpdateCheck:
+            updater.showUserInitiatedUpdateCheckWithCancellation(cancellation());
+            break;
+          case Call::kShowUpdateFound:
+            updater.showUpdateFoundWithAppcastItemStateReply(
+                item, UserUpdateState{flow.stage, userInitiated}, choice());
+            break;
+          case Call::kShowUpdateNotFound:
+            updater.showUpdateNotFoundWithErrorAcknowledgement(failure, acknowledgement());
+            ASSERT_EQ(acknowledgements, 1) << name << ": the framework waits for it";
+            break;
+          case Call::kShowUpdaterError:
+            updater.showUpdaterErrorAcknowledgement(failure, acknowledgement());
+            ASSERT_EQ(acknowledgements, 1) << name << ": the framework waits for it";
+            break;
+          case Call::kShowDownloadInitiated:
+            updater.showDownloadInitiatedWithCancellation(cancellation());
+            break;
+          case Call::kShowDownloadExpectedContentLength:
+            updater.showDownloadDidReceiveExpectedContentLength(1000);
+            break;
+          case Call::kShowDownloadDataOfLength:
+            updater.showDownloadDidReceiveDataOfLength(500);
+            break;
+          case Call::kShowDownloadStartedExtracting:
+            updater.showDownloadDidStartExtractingUpdate();
+            break;
+          case Call::kShowExtractionProgress:
+            updater.showExtractionReceivedProgress(1.0);
+            break;
+          case Call::kShowReadyToInstall:
+            updater.showReadyToInstallAndRelaunch(choice());
+            break;
+          case Call::kShowInstalling:
+            updater.showInstallingUpdateWithApplicationTerminatedRetryTerminatingApplication(
+                false, Block([] {}));
+            break;
+          case Call::kDismissUpdateInstallation:
+            updater.dismissUpdateInstallation();
+            break;
+          case Call::kShowUpdateInFocus:
+            updater.showUpdateInFocus();
+            break;
+          case Call::kFeedURLString:
+            EXPECT_EQ(updater.feedURLStringForUpdater(), updater.feed) << name;
+            break;
+          case Call::kDidFinishLoadingAppcast:
+            updater.updaterDidFinishLoadingAppcast(Appcast{{item}});
+            break;
+          case Call::kShouldProceedWithUpdate: {
+            FrameworkError refusal;
+            const bool proceeded =
+                updater.updaterShouldProceedWithUpdateUpdateCheckError(item, kind, &refusal);
+            EXPECT_EQ(proceeded, !c.refuses) << name;
+            if (!proceeded) {
+              EXPECT_EQ(refusal.code, failure.code) << name;
+            }
+            break;
+          }
+          case Call::kDidFindValidUpdate:
+            updater.updaterDidFindValidUpdate(item);
+            break;
+          case Call::kDidNotFindUpdate:
+            updater.updaterDidNotFindUpdateError(failure);
+            break;
+          case Call::kDidAbortWithError:
+            updater.updaterDidAbortWithError(failure);
+            break;
+          case Call::kDidFinishUpdateCycle:
+            updater.updaterDidFinishUpdateCycleForUpdateCheckError(
+                kind, shape.code != 0 ? &failure : nullptr);
+            break;
+          case Call::kWillDownloadUpdate:
+            updater.updaterWillDownloadUpdateWithRequest(item);
+            break;
+          case Call::kUserDidCancelDownload:
+            updater.userDidCancelDownload();
+            break;
+          case Call::kWillInstallUpdateOnQuit:
+            EXPECT_TRUE(updater.updaterWillInstallUpdateOnQuitImmediateInstallationBlock(
+                item, Block([&] { answers.push_back(kChoiceInstall); })))
+                << name;
+            break;
+          case Call::kJavaScriptCheck:
+            updater.check();
+            break;
+          case Call::kJavaScriptInstall:
+            EXPECT_TRUE(updater.install()) << name;
+            break;
+          case Call::kJavaScriptReplace:
+            EXPECT_TRUE(updater.replace()) << name;
+            break;
+          case Call::kJavaScriptCancel:
+            updater.cancel();
+            EXPECT_EQ(cancellations, 1) << name << ": the framework waits for it";
+            break;
+        }
+      }
+    }
+    framework.runScheduled();
+
+    EXPECT_EQ(events, c.events) << name;
+    EXPECT_EQ(answers, c.answers) << name;
+    EXPECT_EQ(framework.checks, c.checks) << name;
   }
 }
 

@@ -55,18 +55,33 @@ void StandInUpdater::Teardown(void* self) {
 }
 
 qv::Status<FrameworkError> StandInUpdater::startUpdater() {
-  if (!client_.feedURLStringForUpdater() && !platform::ConfiguredFeedURL()) {
-    return qv::Err{MakeError(kInvalidFeedURLError, "No feed URL is configured.")};
+  if (started_) return qv::kOk;
+  // The framework refuses a host it cannot compare versions for; a missing feed only fails
+  // each check.
+  if (host_.applicationVersion.empty()) {
+    return qv::Err{MakeError(kInvalidHostVersionError, "The application has no valid version.")};
   }
+  started_ = true;
+  // The update cycle starts a turn later, unless a check was asked for in the meantime.
+  play(orders::kStartUpdater, std::make_shared<Args>(), [this] {
+    if (!session_) startUpdateCycle();
+  });
   return qv::kOk;
 }
 
 void StandInUpdater::checkForUpdates() {
-  beginSession(UpdateCheck::kUpdates);
+  if (tornDown_ || !started_) return;
+  if (showingPermission_ || showingUpdate_) {
+    play(orders::kFocus, std::make_shared<Args>());
+    return;
+  }
+  if (session_) return;  // the framework only logs this
+  beginCheck(UpdateCheck::kUpdates);
 }
 
 void StandInUpdater::checkForUpdatesInBackground() {
-  beginSession(UpdateCheck::kUpdatesInBackground);
+  if (tornDown_ || !started_ || session_) return;
+  beginCheck(UpdateCheck::kUpdatesInBackground);
 }
 
 void StandInUpdater::dispatchAfter(uint64_t nanoseconds, std::function<void()> block) {
@@ -85,53 +100,189 @@ void StandInUpdater::setSession(bool inProgress) {
   if (observing_) client_.sessionInProgressDidChange();
 }
 
-void StandInUpdater::beginSession(UpdateCheck check) {
+void StandInUpdater::nextTurn(std::function<void()> task) {
   if (tornDown_) return;
-  if (session_) {
-    // An update on offer is brought forward instead of starting another session.
-    if (phase_ == Phase::kOffered || phase_ == Phase::kReady) client_.showUpdateInFocus();
-    return;
-  }
-  ++generation_;
-  check_ = check;
-  item_.reset();
-  setSession(true);
-  if (!userInitiated() && !permissionAnswered_) {
-    phase_ = Phase::kPermission;
-    const uint64_t generation = generation_;
-    client_.showUpdatePermissionRequestReply(
-        PermissionReply([this, generation](PermissionResponse response) {
-          if (generation != generation_ || phase_ != Phase::kPermission) return;
-          permissionAnswered_ = true;
-          automatic_ = response.automaticUpdateChecks;
-          if (automatic_) {
-            loadFeed();
-          } else {
-            endSession(nullptr);
-          }
-        }));
-    return;
-  }
-  loadFeed();
+  loop_.hold();
+  loop_.post([this, task = std::move(task)] {
+    loop_.release();
+    if (!tornDown_) task();
+  });
 }
 
-void StandInUpdater::loadFeed() {
-  std::optional<std::string> feed = client_.feedURLStringForUpdater();
-  if (!feed) feed = platform::ConfiguredFeedURL();
-  if (!feed || !FetchableURL(*feed)) {
-    abort(MakeError(kInvalidFeedURLError, "The feed URL is missing or not supported."));
+void StandInUpdater::play(const orders::Segment& segment, const ArgsPtr& args,
+                          const std::function<void()>& then) {
+  playFrom(segment.calls, 0, args, then);
+}
+
+void StandInUpdater::playFrom(std::span<const orders::Call> calls, size_t index,
+                              const ArgsPtr& args, const std::function<void()>& then) {
+  using orders::Call;
+  // The calls after the current one, to be made later.
+  const auto rest = [&] {
+    return [this, calls, next = index + 1, args, then] { playFrom(calls, next, args, then); };
+  };
+  for (; index < calls.size(); ++index) {
+    if (tornDown_) return;
+    switch (calls[index]) {
+      case Call::kSessionBegins:
+        setSession(true);
+        break;
+      case Call::kSessionEnds:
+        sessionEnded();
+        break;
+      case Call::kNextTurn:
+        nextTurn(rest());
+        return;
+      case Call::kShowUpdatePermissionRequest:
+        client_.showUpdatePermissionRequestReply(args->permission);
+        break;
+      case Call::kShowUserInitiatedUpdateCheck:
+        client_.showUserInitiatedUpdateCheckWithCancellation(args->cancellation);
+        break;
+      case Call::kShowUpdateFound:
+        client_.showUpdateFoundWithAppcastItemStateReply(*args->item, args->state, args->choice);
+        break;
+      // The framework goes on once the user driver acknowledges.
+      case Call::kShowUpdateNotFound:
+        client_.showUpdateNotFoundWithErrorAcknowledgement(*args->error, Block(rest()));
+        return;
+      case Call::kShowUpdaterError:
+        client_.showUpdaterErrorAcknowledgement(*args->error, Block(rest()));
+        return;
+      case Call::kShowDownloadInitiated:
+        client_.showDownloadInitiatedWithCancellation(args->cancellation);
+        break;
+      case Call::kShowDownloadExpectedContentLength:
+        client_.showDownloadDidReceiveExpectedContentLength(args->length);
+        break;
+      case Call::kShowDownloadDataOfLength:
+        client_.showDownloadDidReceiveDataOfLength(args->length);
+        break;
+      case Call::kShowDownloadStartedExtracting:
+        client_.showDownloadDidStartExtractingUpdate();
+        break;
+      case Call::kShowExtractionProgress:
+        client_.showExtractionReceivedProgress(args->progress);
+        break;
+      case Call::kShowReadyToInstall:
+        client_.showReadyToInstallAndRelaunch(args->choice);
+        break;
+      case Call::kShowInstalling:
+        // Nothing is terminated here, so there is nothing to retry.
+        client_.showInstallingUpdateWithApplicationTerminatedRetryTerminatingApplication(
+            false, Block([] {}));
+        break;
+      case Call::kDismissUpdateInstallation:
+        client_.dismissUpdateInstallation();
+        break;
+      case Call::kShowUpdateInFocus:
+        client_.showUpdateInFocus();
+        break;
+      case Call::kFeedURLString:
+        args->feed = client_.feedURLStringForUpdater();
+        if (!args->feed) args->feed = platform::ConfiguredFeedURL();
+        break;
+      case Call::kDidFinishLoadingAppcast:
+        client_.updaterDidFinishLoadingAppcast(*args->appcast);
+        break;
+      case Call::kShouldProceedWithUpdate:
+        args->proceed = client_.updaterShouldProceedWithUpdateUpdateCheckError(*args->item, check_,
+                                                                               &args->refusal);
+        break;
+      case Call::kDidFindValidUpdate:
+        client_.updaterDidFindValidUpdate(*args->item);
+        break;
+      case Call::kDidNotFindUpdate:
+        client_.updaterDidNotFindUpdateError(*args->error);
+        break;
+      case Call::kDidAbortWithError:
+        if (args->error) client_.updaterDidAbortWithError(*args->error);
+        break;
+      case Call::kDidFinishUpdateCycle:
+        client_.updaterDidFinishUpdateCycleForUpdateCheckError(
+            check_, args->error ? &*args->error : nullptr);
+        break;
+      case Call::kWillDownloadUpdate:
+        client_.updaterWillDownloadUpdateWithRequest(*args->item);
+        break;
+      case Call::kUserDidCancelDownload:
+        client_.userDidCancelDownload();
+        break;
+      case Call::kWillInstallUpdateOnQuit:
+        args->handled = client_.updaterWillInstallUpdateOnQuitImmediateInstallationBlock(
+            *args->item, args->immediateInstallation);
+        break;
+      case Call::kJavaScriptCheck:
+      case Call::kJavaScriptInstall:
+      case Call::kJavaScriptReplace:
+      case Call::kJavaScriptCancel:
+        break;  // what JavaScript did to get here
+    }
+  }
+  flushEvents();
+  if (then && !tornDown_) then();
+}
+
+// Every process is taken for one whose user has never answered the permission question.
+void StandInUpdater::startUpdateCycle() {
+  if (permissionAnswered_) {
+    scheduleNextCheck();
     return;
   }
-  feedURL_ = *feed;
+  showingPermission_ = true;
+  auto args = std::make_shared<Args>();
+  args->permission = PermissionReply([this](PermissionResponse response) {
+    if (!showingPermission_) return;
+    play(orders::kPermissionAnswered, std::make_shared<Args>(), [this, response] {
+      showingPermission_ = false;
+      permissionAnswered_ = true;
+      automatic_ = response.automaticUpdateChecks;
+      scheduleNextCheck();
+    });
+  });
+  play(orders::kPermission, args);
+}
+
+// No check is ever due: the last one is taken to be recent.
+void StandInUpdater::scheduleNextCheck() {
+  if (automatic_) play(orders::kSchedule, std::make_shared<Args>());
+}
+
+void StandInUpdater::beginCheck(UpdateCheck check) {
+  ++generation_;
+  check_ = check;
   phase_ = Phase::kChecking;
+  item_.reset();
   const uint64_t generation = generation_;
-  if (userInitiated()) {
-    client_.showUserInitiatedUpdateCheckWithCancellation(Block([this, generation] {
-      if (generation == generation_ && phase_ == Phase::kChecking) cancelSession(false);
-    }));
-    if (generation != generation_) return;  // cancelled from within
+  auto args = std::make_shared<Args>();
+  play(orders::kCheckBegins, args, [this, args, generation] {
+    if (generation != generation_) return;
+    if (!args->feed || !platform::ParseUrl(*args->feed)) {
+      // A configuration error: no next check is scheduled.
+      end(userInitiated() ? orders::kUserError : orders::kBackgroundError,
+          MakeError(kInvalidFeedURLError, "The feed URL is missing or not valid."), false);
+      return;
+    }
+    args->cancellation = Block([this, generation] {
+      // Only while the feed loads; afterwards the cancellation is ignored.
+      if (generation != generation_ || phase_ != Phase::kChecking) return;
+      end(orders::kUserAbort, std::nullopt, true);
+    });
+    play(userInitiated() ? orders::kUserFeedCheck : orders::kBackgroundFeedCheck, args,
+         [this, args, generation] {
+           if (generation == generation_ && phase_ == Phase::kChecking) loadFeed(*args->feed);
+         });
+  });
+}
+
+void StandInUpdater::loadFeed(const std::string& url) {
+  if (!FetchableURL(url)) {
+    fail(MakeError(kDownloadError, "An error occurred in retrieving update information."));
+    return;
   }
-  job_ = startJob([this, generation, url = feedURL_](Job& job) {
+  feedURL_ = url;
+  const uint64_t generation = generation_;
+  job_ = startJob([this, generation, url](Job& job) {
     auto body = std::make_shared<std::string>();
     FetchHandlers handlers;
     handlers.data = [&](std::string_view chunk) {
@@ -143,7 +294,8 @@ void StandInUpdater::loadFeed() {
     loop_.post([this, generation, ok, body] {
       if (generation != generation_ || phase_ != Phase::kChecking) return;
       if (!ok) {
-        abort(MakeError(kAppcastError, "The feed could not be loaded."));
+        // The framework reports a feed it cannot fetch with its download error.
+        fail(MakeError(kDownloadError, "An error occurred in retrieving update information."));
       } else {
         feedLoaded(*body);
       }
@@ -154,184 +306,241 @@ void StandInUpdater::loadFeed() {
 void StandInUpdater::feedLoaded(const std::string& body) {
   qv::Result<Appcast, std::string> parsed = ParseAppcast(body, feedURL_, host_.applicationVersion);
   if (!parsed) {
-    abort(MakeError(kAppcastParseError, parsed.error()));
+    fail(MakeError(kAppcastParseError, parsed.error()));
     return;
   }
-  const Appcast& appcast = *parsed;
+  auto args = std::make_shared<Args>();
+  args->appcast = std::move(*parsed);
   const uint64_t generation = generation_;
-  client_.updaterDidFinishLoadingAppcast(appcast);
-  if (generation != generation_) return;
-
-  // The newest item overall, and the newest one this system can run.
-  const AppcastItem* latest = nullptr;
-  const AppcastItem* best = nullptr;
-  const auto newer = [](const AppcastItem* a, const AppcastItem& b) {
-    return !a || CompareVersions(*b.versionString, *a->versionString) > 0;
-  };
-  const auto fits = [&](const AppcastItem& item) {
-    const std::optional<std::string> maximum = Property(item, "sparkle:maximumSystemVersion");
-    return (!item.minimumSystemVersion ||
-            CompareVersions(*item.minimumSystemVersion, host_.systemVersion) <= 0) &&
-           (!maximum || CompareVersions(*maximum, host_.systemVersion) >= 0);
-  };
-  for (const AppcastItem& item : appcast.items) {
-    if (newer(latest, item)) latest = &item;
-    if (fits(item) && newer(best, item)) best = &item;
-  }
-  if (best && CompareVersions(*best->versionString, host_.applicationVersion) > 0) {
-    offer(*best);
-    return;
-  }
-  int64_t reason = kReasonUnknown;
-  if (latest) {
-    const int order = CompareVersions(*latest->versionString, host_.applicationVersion);
-    if (order > 0) {
-      const bool tooOld = latest->minimumSystemVersion &&
-                          CompareVersions(*latest->minimumSystemVersion, host_.systemVersion) > 0;
-      reason = tooOld ? kReasonSystemIsTooOld : kReasonSystemIsTooNew;
-    } else {
-      reason = order == 0 ? kReasonOnLatestVersion : kReasonOnNewerThanLatestVersion;
+  play(orders::kFeedLoaded, args, [this, args, generation] {
+    if (generation != generation_) return;
+    phase_ = Phase::kFound;  // the check can no longer be cancelled
+    const Appcast& appcast = *args->appcast;
+    // The newest item overall, and the newest one this system can run.
+    const AppcastItem* latest = nullptr;
+    const AppcastItem* best = nullptr;
+    const auto newer = [](const AppcastItem* a, const AppcastItem& b) {
+      return !a || CompareVersions(*b.versionString, *a->versionString) > 0;
+    };
+    const auto minimumFits = [&](const AppcastItem& item) {
+      return !item.minimumSystemVersion ||
+             CompareVersions(*item.minimumSystemVersion, host_.systemVersion) <= 0;
+    };
+    const auto maximumFits = [&](const AppcastItem& item) {
+      const std::optional<std::string> maximum = Property(item, "sparkle:maximumSystemVersion");
+      return !maximum || CompareVersions(*maximum, host_.systemVersion) >= 0;
+    };
+    for (const AppcastItem& item : appcast.items) {
+      if (newer(latest, item)) latest = &item;
+      if (minimumFits(item) && maximumFits(item) && newer(best, item)) best = &item;
     }
-  }
-  noUpdate(reason, latest ? std::make_shared<AppcastItem>(*latest) : nullptr);
+    if (best && CompareVersions(*best->versionString, host_.applicationVersion) > 0) {
+      offer(*best);
+      return;
+    }
+    // An empty feed counts as being on the latest version.
+    int64_t reason = kReasonOnLatestVersion;
+    if (latest) {
+      const int order = CompareVersions(*latest->versionString, host_.applicationVersion);
+      if (order > 0) {
+        reason = !minimumFits(*latest)   ? kReasonSystemIsTooOld
+                 : !maximumFits(*latest) ? kReasonSystemIsTooNew
+                                         : kReasonUnknown;
+      } else {
+        reason = order == 0 ? kReasonOnLatestVersion : kReasonOnNewerThanLatestVersion;
+      }
+    }
+    noUpdate(reason, latest ? std::make_shared<AppcastItem>(*latest) : nullptr);
+  });
 }
 
 void StandInUpdater::offer(const AppcastItem& item) {
-  const uint64_t generation = generation_;
-  FrameworkError refusal;
-  if (!client_.updaterShouldProceedWithUpdateUpdateCheckError(item, check_, &refusal)) {
-    if (generation != generation_) return;
-    if (refusal.domain.empty()) refusal = MakeError(kValidationError, "The update was refused.");
-    abort(refusal);
-    return;
-  }
-  if (generation != generation_) return;
   item_ = item;
-  client_.updaterDidFindValidUpdate(item);
-  if (generation != generation_) return;
-  offeredStage_ = staged_ && *staged_ == *item.versionString ? 2 : 0;
-  phase_ = Phase::kOffered;
-  client_.showUpdateFoundWithAppcastItemStateReply(
-      item, UserUpdateState{.stage = offeredStage_, .userInitiated = userInitiated()},
-      ChoiceReply([this, generation](int64_t choice) {
+  auto args = std::make_shared<Args>();
+  args->item = item;
+  const uint64_t generation = generation_;
+  play(orders::kProceed, args, [this, args, generation] {
+    if (generation != generation_) return;
+    if (!args->proceed) {
+      // A refusal without an error ends the session quietly.
+      if (args->refusal.domain.empty()) {
+        end(userInitiated() ? orders::kUserAbort : orders::kBackgroundEnd, std::nullopt, true);
+      } else {
+        fail(args->refusal);
+      }
+      return;
+    }
+    play(orders::kValidUpdate, args, [this, args, generation] {
+      if (generation != generation_) return;
+      if (!userInitiated()) {
+        download();
+        return;
+      }
+      phase_ = Phase::kOffered;
+      showingUpdate_ = true;
+      args->state = UserUpdateState{.stage = 0, .userInitiated = true};
+      args->choice = ChoiceReply([this, generation](int64_t choice) {
         if (generation == generation_ && phase_ == Phase::kOffered) choiceMade(choice);
-      }));
+      });
+      play(orders::kOffer, args);
+    });
+  });
 }
 
 void StandInUpdater::choiceMade(int64_t choice) {
-  if (choice != kChoiceInstall) {
-    client_.dismissUpdateInstallation();
-    endSession(nullptr);
-  } else if (phase_ == Phase::kOffered && offeredStage_ == 0) {
-    download();
-  } else {
-    install();
+  if (choice == kChoiceInstall) {
+    if (phase_ == Phase::kOffered) {
+      download();
+    } else {
+      phase_ = Phase::kInstalling;  // the session runs on until the application would quit
+      play(orders::kInstalling, std::make_shared<Args>());
+    }
+    return;
   }
+  // Skipping or dismissing: an offer is dropped, a prepared installation cancelled.
+  end(orders::kUserAbort, std::nullopt, true);
 }
 
 void StandInUpdater::download() {
   phase_ = Phase::kDownloading;
   downloaded_ = 0;
   const uint64_t generation = generation_;
-  client_.updaterWillDownloadUpdateWithRequest(*item_);
-  if (generation != generation_) return;
-  client_.showDownloadInitiatedWithCancellation(Block([this, generation] {
-    if (generation == generation_ && phase_ == Phase::kDownloading) cancelSession(true);
-  }));
-  if (generation != generation_) return;
-  const std::string url = item_->fileURL.value_or("");
-  job_ = startJob([this, generation, url](Job& job) {
-    const auto live = [this, generation] {
-      return generation == generation_ && phase_ == Phase::kDownloading;
-    };
-    FetchHandlers handlers;
-    handlers.expectedLength = [&](uint64_t length) {
-      loop_.post([this, live, length] {
-        if (live()) client_.showDownloadDidReceiveExpectedContentLength(length);
-      });
-    };
-    handlers.data = [&](std::string_view chunk) {
-      loop_.post([this, live, n = chunk.size()] {
-        if (!live()) return;
-        downloaded_ += n;
-        client_.showDownloadDidReceiveDataOfLength(n);
-      });
-      return true;
-    };
-    const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers);
-    loop_.post([this, live, ok = status.ok()] {
-      if (live()) downloadFinished(ok);
-    });
+  auto args = std::make_shared<Args>();
+  args->item = item_;
+  const bool visible = userInitiated();
+  args->cancellation = Block([this, generation] {
+    if (generation == generation_ && phase_ == Phase::kDownloading) {
+      end(orders::kUserCancelDownload, std::nullopt, true);
+    }
   });
+  play(visible ? orders::kDownload : orders::kBackgroundDownload, args,
+       [this, generation, visible] {
+         if (generation != generation_ || phase_ != Phase::kDownloading) return;
+         const std::string url = item_->fileURL.value_or("");
+         job_ = startJob([this, generation, url, visible](Job& job) {
+           const auto live = [this, generation] {
+             return generation == generation_ && phase_ == Phase::kDownloading;
+           };
+           FetchHandlers handlers;
+           handlers.expectedLength = [&](uint64_t length) {
+             loop_.post([this, live, length, visible] {
+               if (!live() || !visible) return;
+               auto step = std::make_shared<Args>();
+               step->length = length;
+               play(orders::kExpectedLength, step);
+             });
+           };
+           handlers.data = [&](std::string_view chunk) {
+             loop_.post([this, live, n = chunk.size(), visible] {
+               if (!live()) return;
+               downloaded_ += n;
+               if (!visible) return;  // the silent driver shows no progress
+               auto step = std::make_shared<Args>();
+               step->length = n;
+               play(orders::kChunk, step);
+             });
+             return true;
+           };
+           const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers);
+           loop_.post([this, live, ok = status.ok()] {
+             if (live()) downloadFinished(ok);
+           });
+         });
+       });
 }
 
 void StandInUpdater::downloadFinished(bool ok) {
   if (!ok) {
-    abort(MakeError(kDownloadError, "The update could not be downloaded."));
+    fail(MakeError(kDownloadError, "The update could not be downloaded."));
+    return;
+  }
+  // Nothing to unpack is a failed extraction, reported over the unarchiver's own error.
+  const auto extracted = [this]() -> std::optional<FrameworkError> {
+    if (downloaded_ != 0) return std::nullopt;
+    FrameworkError error = MakeError(kUnarchivingError, "An error occurred while extracting.");
+    error.underlying = std::make_shared<FrameworkError>(
+        MakeError(kUnarchivingError, "The update archive is empty."));
+    return error;
+  };
+  if (!userInitiated()) {
+    if (std::optional<FrameworkError> error = extracted()) {
+      fail(*error);
+    } else {
+      installOnQuit();
+    }
     return;
   }
   const uint64_t generation = generation_;
-  client_.showDownloadDidStartExtractingUpdate();
-  if (generation != generation_) return;
-  if (downloaded_ == 0) {
-    abort(MakeError(kUnarchivingError, "The update archive is empty."));
-    return;
-  }
-  client_.showExtractionReceivedProgress(1.0);
-  if (generation != generation_) return;
-  staged_ = item_->versionString;
+  play(orders::kExtract, std::make_shared<Args>(), [this, generation, extracted] {
+    if (generation != generation_) return;
+    if (std::optional<FrameworkError> error = extracted()) {
+      fail(*error);
+      return;
+    }
+    auto args = std::make_shared<Args>();
+    args->progress = 1.0;
+    play(orders::kExtractionProgress, args, [this, generation] {
+      if (generation == generation_) ready();
+    });
+  });
+}
+
+void StandInUpdater::ready() {
   phase_ = Phase::kReady;
-  client_.showReadyToInstallAndRelaunch(ChoiceReply([this, generation](int64_t choice) {
+  const uint64_t generation = generation_;
+  auto args = std::make_shared<Args>();
+  args->choice = ChoiceReply([this, generation](int64_t choice) {
     if (generation == generation_ && phase_ == Phase::kReady) choiceMade(choice);
-  }));
+  });
+  play(orders::kReady, args);
 }
 
-void StandInUpdater::install() {
-  // Nothing is replaced on this system; the session ends once installation is reported.
-  staged_.reset();
-  client_.showInstallingUpdateWithApplicationTerminatedRetryTerminatingApplication(false,
-                                                                                   Block([] {}));
-  endSession(nullptr);
-}
-
-void StandInUpdater::cancelSession(bool download) {
-  if (job_) job_->cancelled = true;
-  if (download) client_.userDidCancelDownload();
-  client_.dismissUpdateInstallation();
-  endSession(nullptr);
+void StandInUpdater::installOnQuit() {
+  phase_ = Phase::kReady;
+  const uint64_t generation = generation_;
+  auto args = std::make_shared<Args>();
+  args->item = item_;
+  args->immediateInstallation = Block([this, generation] {
+    if (generation != generation_ || phase_ != Phase::kReady) return;
+    phase_ = Phase::kInstalling;
+    play(orders::kSilentInstall, std::make_shared<Args>());
+  });
+  play(orders::kInstallOnQuit, args, [this, args, generation] {
+    if (generation == generation_ && !args->handled) {
+      end(orders::kBackgroundEnd, std::nullopt, true);
+    }
+  });
 }
 
 void StandInUpdater::noUpdate(int64_t reason, std::shared_ptr<const AppcastItem> latest) {
   FrameworkError error = MakeError(kNoUpdateError, "You're up to date!");
   error.latestItem = std::move(latest);
   error.noUpdateReason = reason;
-  const uint64_t generation = generation_;
-  client_.updaterDidNotFindUpdateError(error);
-  if (generation != generation_) return;
-  if (userInitiated()) client_.showUpdateNotFoundWithErrorAcknowledgement(error, Block([] {}));
-  if (generation != generation_) return;
-  client_.dismissUpdateInstallation();
-  client_.updaterDidAbortWithError(error);
-  endSession(&error);
+  end(userInitiated() ? orders::kUserNotFound : orders::kBackgroundNotFound, error, true);
 }
 
-void StandInUpdater::abort(const FrameworkError& error) {
-  const uint64_t generation = generation_;
-  if (userInitiated()) client_.showUpdaterErrorAcknowledgement(error, Block([] {}));
-  if (generation != generation_) return;
-  client_.dismissUpdateInstallation();
-  client_.updaterDidAbortWithError(error);
-  endSession(&error);
+void StandInUpdater::fail(const FrameworkError& error) {
+  end(userInitiated() ? orders::kUserError : orders::kBackgroundError, error, true);
 }
 
-void StandInUpdater::endSession(const FrameworkError* error) {
+void StandInUpdater::end(const orders::Segment& ending, std::optional<FrameworkError> error,
+                         bool schedule) {
+  phase_ = Phase::kEnding;
+  if (job_) job_->cancelled = true;
+  auto args = std::make_shared<Args>();
+  args->error = std::move(error);
+  play(ending, args, [this, schedule] {
+    if (schedule) scheduleNextCheck();
+  });
+}
+
+void StandInUpdater::sessionEnded() {
   ++generation_;
   phase_ = Phase::kIdle;
+  showingUpdate_ = false;
   if (job_) job_->cancelled = true;
   job_.reset();
-  client_.updaterDidFinishUpdateCycleForUpdateCheckError(check_, error);
   setSession(false);
-  flushEvents();
 }
 
 std::shared_ptr<StandInUpdater::Job> StandInUpdater::startJob(std::function<void(Job&)> work) {

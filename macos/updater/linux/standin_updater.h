@@ -1,6 +1,10 @@
 // A stand-in for the update framework on systems without it: it loads the feed, asks the
-// delegate, drives the user driver through the framework's usual sequence and honours the
-// answers. Downloads are counted, not kept; installing only reports that it has begun.
+// delegate, and calls the user driver and the delegate back by playing the framework's own
+// orders (framework_orders.h), honouring the answers. A user-initiated check runs the framework's
+// user-initiated driver; a background check its automatic driver (downloads in silence and waits
+// to install on quit). Downloads are counted, not kept; installing only reports that it has
+// begun, after which the real framework would terminate the application, so the session is left
+// running. No installer outlives a session, so no update is ever offered as staged.
 #pragma once
 
 #include <node_api.h>
@@ -10,10 +14,12 @@
 #include <list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 
 #include "macos/updater/framework.h"
+#include "macos/updater/framework_orders.h"
 #include "macos/updater/linux/main_loop.h"
 
 namespace qv::updater::standin {
@@ -26,8 +32,8 @@ struct Host {
 // Error codes of the framework the stand-in reports beyond those the core names.
 enum StandInErrorCode : int64_t {
   kInvalidFeedURLError = 4,
+  kInvalidHostVersionError = 7,
   kAppcastParseError = 1000,
-  kAppcastError = 1002,
   kDownloadError = 2001,
 };
 
@@ -49,24 +55,63 @@ class StandInUpdater final : public FrameworkUpdater {
   void setEventFlush(const std::function<void()>& flush) override { eventFlush_ = flush; }
 
  private:
-  enum class Phase { kIdle, kPermission, kChecking, kOffered, kDownloading, kReady };
+  enum class Phase {
+    kIdle,
+    kChecking,
+    kFound,
+    kOffered,
+    kDownloading,
+    kReady,
+    kInstalling,
+    kEnding
+  };
   struct Job {
     std::atomic<bool> cancelled{false};
     std::thread thread;
   };
+  // The arguments of the calls a segment makes, and what the client answers to them.
+  struct Args {
+    std::optional<AppcastItem> item;
+    std::optional<Appcast> appcast;
+    UserUpdateState state;
+    std::optional<FrameworkError> error;
+    ChoiceReply choice;
+    Block cancellation;
+    PermissionReply permission;
+    Block immediateInstallation;
+    uint64_t length = 0;
+    double progress = 0;
+    // Answers.
+    std::optional<std::string> feed;
+    bool proceed = true;
+    FrameworkError refusal;
+    bool handled = false;
+  };
+  using ArgsPtr = std::shared_ptr<Args>;
 
-  void beginSession(UpdateCheck check);
-  void loadFeed();
+  // Makes the segment's calls in order; a later turn of the loop, or an acknowledgement, goes on
+  // where the segment says so. then runs once the segment has been played to its end.
+  void play(const orders::Segment& segment, const ArgsPtr& args,
+            const std::function<void()>& then = {});
+  void playFrom(std::span<const orders::Call> calls, size_t index, const ArgsPtr& args,
+                const std::function<void()>& then);
+  void nextTurn(std::function<void()> task);
+
+  void startUpdateCycle();
+  void scheduleNextCheck();
+  void beginCheck(UpdateCheck check);
+  void loadFeed(const std::string& url);
   void feedLoaded(const std::string& body);
   void offer(const AppcastItem& item);
   void choiceMade(int64_t choice);
   void download();
   void downloadFinished(bool ok);
-  void install();
-  void cancelSession(bool download);
+  void ready();
+  void installOnQuit();
   void noUpdate(int64_t reason, std::shared_ptr<const AppcastItem> latest);
-  void abort(const FrameworkError& error);
-  void endSession(const FrameworkError* error);
+  void fail(const FrameworkError& error);
+  void end(const orders::Segment& ending, std::optional<FrameworkError> error, bool schedule);
+  void sessionEnded();
   void setSession(bool inProgress);
   void flushEvents();
   bool userInitiated() const { return check_ == UpdateCheck::kUpdates; }
@@ -84,8 +129,11 @@ class StandInUpdater final : public FrameworkUpdater {
   // Keeps the loop alive until the events queued so far are delivered (see FrameworkUpdater).
   std::function<void()> eventFlush_;
 
+  bool started_ = false;
   bool automatic_ = true;
   bool permissionAnswered_ = false;
+  bool showingPermission_ = false;
+  bool showingUpdate_ = false;  // an update was offered in this session
   bool session_ = false;
   bool observing_ = false;
 
@@ -95,13 +143,9 @@ class StandInUpdater final : public FrameworkUpdater {
   UpdateCheck check_ = UpdateCheck::kUpdates;
   std::string feedURL_;
   std::optional<AppcastItem> item_;
-  int64_t offeredStage_ = 0;
   uint64_t downloaded_ = 0;
   std::shared_ptr<Job> job_;
   std::list<std::shared_ptr<Job>> jobs_;  // every job whose thread is not yet joined
-
-  // Version of an update downloaded earlier and not installed: offered again in stage 2.
-  std::optional<std::string> staged_;
 };
 
 }  // namespace qv::updater::standin
