@@ -777,7 +777,9 @@ TEST(UpdaterStart, DetachedChannelIsDroppedAndLaterCallbacksStillAnswer) {
   updater.detachEvents();
   EXPECT_TRUE(copy.expired()) << "the core still holds the channel";
   std::vector<int64_t> choices;
-  const auto reply = [&] { return ChoiceReply([&](int64_t choice) { choices.push_back(choice); }); };
+  const auto reply = [&] {
+    return ChoiceReply([&](int64_t choice) { choices.push_back(choice); });
+  };
   AppcastItem item;
   item.versionString = "2.0";
   updater.updaterDidFindValidUpdate(item);
