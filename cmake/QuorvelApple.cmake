@@ -34,12 +34,13 @@ if(NOT sparkle_name STREQUAL "Sparkle.framework" OR NOT IS_DIRECTORY "${QV_SPARK
     "-DQV_SPARKLE_FRAMEWORK=/path/to/Sparkle.framework")
 endif()
 # qv_sparkle: compile against Sparkle's headers as system headers (the project's warning flags
-# are for its own code) and link the framework.
+# are for its own code) and link the framework weakly: a process that has no Sparkle where the
+# run-time search path points (any executable outside the application bundle) still loads the
+# module and its cleanup functions, and "start" reports the missing framework as an error.
 get_filename_component(sparkle_folder "${QV_SPARKLE_FRAMEWORK}" DIRECTORY)
 add_library(qv_sparkle INTERFACE)
 target_compile_options(qv_sparkle INTERFACE "SHELL:-iframework \"${sparkle_folder}\"")
-target_link_options(qv_sparkle INTERFACE "-F${sparkle_folder}")
-target_link_libraries(qv_sparkle INTERFACE "-framework Sparkle")
+target_link_options(qv_sparkle INTERFACE "-F${sparkle_folder}" "LINKER:-weak_framework,Sparkle")
 set(QV_APPLICATION_FRAMEWORKS_RPATH "@executable_path/../Frameworks" CACHE STRING
   "Where macos_services looks for Sparkle.framework at run time (the application's Frameworks)")
 

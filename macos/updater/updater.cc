@@ -179,6 +179,10 @@ void QuorvelUpdater::dispose() {
   events = nullptr;
 }
 
+void QuorvelUpdater::detachEvents() {
+  events = nullptr;
+}
+
 // User driver.
 
 void QuorvelUpdater::showUpdatePermissionRequestReply(PermissionReply reply) {

@@ -69,6 +69,10 @@ class QuorvelUpdater final : public UpdaterClient {
   // "dispose": stops observing the session (once) and silences events. The channel's own
   // handle belongs to whoever made it and is released by them after this call.
   void dispose();
+  // The channel is going away with the JavaScript environment while the framework may still
+  // call back (a reply already queued on the main queue): drops this object's copy of it, so
+  // later events are dropped. Nothing else changes; the framework's replies are still answered.
+  void detachEvents();
 
   void traceCode(std::string_view label, int64_t code);
   void emit(const Json& event);

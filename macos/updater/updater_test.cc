@@ -1021,5 +1021,44 @@ TEST(FrameworkOrders, EachFlowGivesJavaScriptItsEvents) {
   }
 }
 
+// What the module does when the JavaScript environment is torn down: the framework may still
+// call back afterwards (replies already queued on the main queue), and by then the channel is
+// freed, so no copy of it may remain and nothing may be queued.
+TEST(UpdaterStart, DetachedChannelIsDroppedAndLaterCallbacksStillAnswer) {
+  QuorvelUpdater updater(Vendor{"quorvel.example", "https://download.quorvel.example/"});
+  auto handle = std::make_shared<int>(0);  // stands for the channel's handle in the copy
+  const std::weak_ptr<int> copy = handle;
+  int queued = 0;
+  updater.start(
+      "https://u.example/f.xml",
+      [handle = std::move(handle), &queued](const std::string&) {
+        ++queued;
+        return true;
+      },
+      [](QuorvelUpdater&) { return std::make_unique<FakeFramework>(); }, false);
+  updater.showUserInitiatedUpdateCheckWithCancellation(Block());
+  ASSERT_EQ(queued, 1);
+  ASSERT_FALSE(copy.expired());
+
+  updater.detachEvents();
+  EXPECT_TRUE(copy.expired()) << "the core still holds the channel";
+  std::vector<int64_t> choices;
+  const auto reply = [&] {
+    return ChoiceReply([&](int64_t choice) { choices.push_back(choice); });
+  };
+  AppcastItem item;
+  item.versionString = "2.0";
+  updater.updaterDidFindValidUpdate(item);
+  updater.showUpdateFoundWithAppcastItemStateReply(item, UserUpdateState{.stage = 0}, reply());
+  updater.showDownloadInitiatedWithCancellation(Block());
+  updater.showDownloadDidReceiveDataOfLength(10);
+  updater.showReadyToInstallAndRelaunch(reply());
+  EXPECT_EQ(queued, 1) << "an event was queued on the detached channel";
+  EXPECT_EQ(choices, std::vector<int64_t>{kChoiceInstall});
+  EXPECT_TRUE(updater.install());
+  EXPECT_EQ(choices, (std::vector<int64_t>{kChoiceInstall, kChoiceInstall}));
+  EXPECT_FALSE(updater.disposed);
+}
+
 }  // namespace
 }  // namespace qv::updater

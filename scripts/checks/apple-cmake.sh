@@ -99,7 +99,8 @@ for (const { target, output, oldest, module } of deliverables) {
 }
 const services = link('macos_services');
 expect(has(services, `-F${frameworks}`), 'macos_services: searches the Sparkle.framework folder');
-expect(/(-framework|-Xlinker -framework -Xlinker) Sparkle(\s|$)/.test(services), 'macos_services: links Sparkle');
+expect(/-Xlinker -weak_framework -Xlinker Sparkle(\s|$)/.test(services), 'macos_services: links Sparkle weakly');
+expect(!/(^|\s)(-framework|-Xlinker -framework -Xlinker) Sparkle(\s|$)/.test(services), 'macos_services: does not link Sparkle strongly');
 expect(/-framework Foundation(\s|$)/.test(services), 'macos_services: links Foundation');
 expect(/-framework Security(\s|$)/.test(services), 'macos_services: links Security');
 expect(/-Wl,-rpath,@executable_path\/\.\.\/Frameworks(\s|$)/.test(services),

@@ -56,6 +56,10 @@ cases=(
   "an off-Apple class under a name the framework lacks|s/\bSPUUpdatePermissionRequest\b/SUUpdatePermissionRequest/g|@interface SPUUpdatePermissionRequest||^FAIL off-Apple Sparkle.h: ObjCInterfaceDecl SUUpdatePermissionRequest is not declared by the framework$|offapple"
   "an off-Apple declaration without the framework's nullability|s/^- \(nullable NSString\*\)feedURLStringForUpdater:/- (NSString*)feedURLStringForUpdater:/|^- \(nullable NSString\*\)feedURLStringForUpdater:||^FAIL off-Apple Sparkle.h: ObjCProtocolDecl SPUUpdaterDelegate - feedURLStringForUpdater: is NSString \* _Nonnull|offapple"
   "the run-path of another folder|||-DQV_APPLICATION_FRAMEWORKS_RPATH=@loader_path|^FAIL macos_services: run-path @executable_path/../Frameworks \(got @loader_path\)$"
+  "Sparkle linked strongly|s/LINKER:-weak_framework,Sparkle/LINKER:-framework,Sparkle/|LINKER:-weak_framework,Sparkle||^FAIL macos_services: loads Sparkle, and nothing else, weakly \(LC_LOAD_WEAK_DYLIB: none\)$"
+  "hidden visibility and the export list both gone|s/^set\(CMAKE_[A-Z]*_VISIBILITY_PRESET hidden\)$//;s/^set\(CMAKE_VISIBILITY_INLINES_HIDDEN ON\)$//;s/ *\"LINKER:-exported_symbols_list,[^\"]*\"\)/)/|LINKER:-exported_symbols_list||^FAIL macos_services: exports [0-9]+ symbols besides _napi_register_module_v1 _node_api_module_get_api_version_v1"
+  "the Objective-C++ compiled without ARC|/-fobjc-arc>\)$/d|-fobjc-arc>\)$||error: \"this file relies on ARC: compile it with -fobjc-arc\"$"
+  "QuorvelUpdater made with the unavailable -init|$ a QuorvelUpdater* QvInjectedFault() { return [[QuorvelUpdater alloc] init]; }|^@implementation QuorvelUpdater\\b||error: 'init' is unavailable"
 )
 
 for entry in "${cases[@]}"; do

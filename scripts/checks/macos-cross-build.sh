@@ -7,7 +7,11 @@
 #     oldest macOS it is meant for (quorvel-host and quorvel_chat_codec 11.0, macos_services
 #     15.0);
 #   - macos_services loads Foundation, Security and @rpath/Sparkle.framework/... and carries
-#     the run-time search path @executable_path/../Frameworks;
+#     the run-time search path @executable_path/../Frameworks; Sparkle, and only Sparkle, is
+#     loaded weakly (LC_LOAD_WEAK_DYLIB), so the module loads where the framework is missing;
+#   - each module exports its Node-API registration entry points and nothing else (none of
+#     the project's code, no standard-library instantiation), and quorvel-host nothing but the
+#     header every executable exports;
 #   - Node-API symbols are left undefined for the hosting process, and every other undefined
 #     symbol is bound to a library the artifact loads and is exported by that library's .tbd
 #     stub in the SDK (so nothing is left for a lookup that fails at load time);
@@ -255,13 +259,14 @@ def short_name(install):
     base = os.path.basename(install)
     return re.sub(r'(\.[A-Z0-9]+)?\.dylib$', '', base)
 
+registration = ['_napi_register_module_v1', '_node_api_module_get_api_version_v1']
 artifacts = [
-    ('quorvel-host', 'host/quorvel-host', 'MH_EXECUTE|EXECUTE', '11.0', False),
-    ('quorvel_chat_codec', 'modules/quorvel_chat_codec.node', 'BUNDLE', '11.0', False),
-    ('macos_services', 'modules/macos_services.node', 'BUNDLE', '15.0', True),
+    ('quorvel-host', 'host/quorvel-host', 'MH_EXECUTE|EXECUTE', '11.0', False, ['__mh_execute_header']),
+    ('quorvel_chat_codec', 'modules/quorvel_chat_codec.node', 'BUNDLE', '11.0', False, registration),
+    ('macos_services', 'modules/macos_services.node', 'BUNDLE', '15.0', True, registration),
 ]
 summary = []
-for target, relative, filetype, oldest, services in artifacts:
+for target, relative, filetype, oldest, services, exported in artifacts:
     path = os.path.join(build, relative)
     if not expect(os.path.isfile(path), f'{target}: linked to {relative}'):
         continue
@@ -279,6 +284,15 @@ for target, relative, filetype, oldest, services in artifacts:
             expect(any(re.match(pattern, d) for d in dylibs), f'{target}: loads {wanted} ({pattern})')
         expect(rpaths == ['@executable_path/../Frameworks'],
                f'{target}: run-path @executable_path/../Frameworks (got {", ".join(rpaths) or "none"})')
+        weak = re.findall(r'cmd LC_LOAD_WEAK_DYLIB\n.*\n\s+name (\S+) \(offset', headers)
+        expect(len(weak) == 1 and re.match(r'@rpath/Sparkle\.framework/', weak[0]),
+               f'{target}: loads Sparkle, and nothing else, weakly (LC_LOAD_WEAK_DYLIB: {", ".join(weak) or "none"})')
+    names = sorted(set(line.split()[-1] for line in
+                       run('llvm-nm', '--extern-only', '--defined-only', path).splitlines() if line.strip()))
+    extra = [n for n in names if n not in exported]
+    expect(not extra, f'{target}: exports {len(extra)} symbols besides {" ".join(exported)}, such as {" ".join(extra[:5])}')
+    absent = [n for n in exported if n not in names]
+    expect(not absent, f'{target}: does not export {" ".join(absent)}')
     libraries = {}
     for install in dylibs:
         libraries[short_name(install)] = install
@@ -301,8 +315,10 @@ for target, relative, filetype, oldest, services in artifacts:
                    f'{target}: {symbol} is exported by {install or library} in the SDK or Sparkle stub')
     if services:
         expect(napi > 0, f'{target}: links Node-API (none of its symbols is undefined)')
-    summary.append(f'{target} arm64 macOS {",".join(minimum)}, {len(dylibs)} libraries, '
-                   f'{bound} symbols bound to them, {napi} Node-API symbols left to the host')
+    summary.append(f'{target} arm64 macOS {",".join(minimum)}, {len(dylibs)} libraries'
+                   f'{" (Sparkle weakly)" if services else ""}, '
+                   f'{bound} symbols bound to them, {napi} Node-API symbols left to the host, '
+                   f'exports only {" ".join(n for n in names if n in exported)}')
 
 # QuorvelUpdater's selectors against the real protocols, read by clang from the headers with
 # the flags the adapter is compiled with.

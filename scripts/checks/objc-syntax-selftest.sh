@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Shows that the Objective-C++ syntax check catches faults: copies of the project's adapters
-# pass it unchanged, and fail it once a fault is injected. Each injected fault names the mode
+# pass it unchanged, and fail it once a fault is injected (without ARC: a diagnostic besides
+# the ARC guard's, or the guard missing). Each injected fault names the mode
 # (manual reference counting, ARC or both) that must report it, so a mode that silently stops
 # checking makes this test fail too. Exits non-zero when any expectation is not met.
 set -uo pipefail
@@ -99,6 +100,30 @@ for entry in "${edits[@]}"; do
   else
     failures=$((failures + 1))
     echo "UNEXPECTED: $adapter, without $label: exit $status (want 1 in both modes, with: $diagnostic)"
+    echo "$output" | head -n 20
+  fi
+done
+
+# Every adapter without its ARC guard: it then compiles without ARC, which the check must report
+# for that mode alone.
+for adapter in "${adapters[@]}"; do
+  runs=$((runs + 1))
+  copy=$work/$(basename "$adapter")
+  sed '/^#include "macos\/apple\/arc.h"$/d' "$adapter" >"$copy"
+  if cmp -s "$adapter" "$copy"; then
+    failures=$((failures + 1))
+    echo "UNEXPECTED: ${adapter#"$root"/} does not include macos/apple/arc.h"
+    continue
+  fi
+  output=$(bash "$check" "$copy" 2>&1)
+  status=$?
+  if ((status != 0)) && grep -q "^FAIL .* (mrc)$" <<<"$output" &&
+    grep -q "^compiles without ARC" <<<"$output" &&
+    ! grep -q "^FAIL .* (arc)" <<<"$output"; then
+    echo "ok: ${adapter#"$root"/}, without its ARC guard: exit $status, failed without ARC only"
+  else
+    failures=$((failures + 1))
+    echo "UNEXPECTED: ${adapter#"$root"/}, without its ARC guard: exit $status (want a failure without ARC only)"
     echo "$output" | head -n 20
   fi
 done

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Syntax- and type-checks every Objective-C++ file of the project (or the files given as
-# arguments) with clang against GNUstep's Foundation headers, once with manual reference
-# counting and once with ARC. The macOS SDK is not available here, so Sparkle, Security,
+# arguments) with clang against GNUstep's Foundation headers, once with ARC and once with
+# manual reference counting. The files rely on ARC and stop a build without it through the
+# #error of macos/apple/arc.h, so without ARC that error must be the one and only diagnostic:
+# a file that compiles without ARC has lost the guard, and any other diagnostic is a fault. The macOS SDK is not available here, so Sparkle, Security,
 # CoreFoundation, libproc and libdispatch come from the project's own minimal declarations in
 # macos/offapple/include. Warnings count as errors. Exits non-zero when any check fails or
 # when there is nothing to check.
@@ -63,6 +65,10 @@ common=(-fsyntax-only -x objective-c++ -std=c++20 -fblocks -fobjc-runtime=gnuste
   -I "$root" -I "$root/common" -isystem "$napi"
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Werror)
 
+# The guard's diagnostic, as clang prints the #error of macos/apple/arc.h.
+guard=$(sed -n 's/^#error \(".*"\)$/error: \1/p' "$root/macos/apple/arc.h")
+[[ -n $guard ]] || fail "macos/apple/arc.h holds no #error for builds without ARC"
+
 checks=0
 failures=0
 for file in "${files[@]}"; do
@@ -70,11 +76,28 @@ for file in "${files[@]}"; do
     flags=("${common[@]}")
     [[ $mode == arc ]] && flags+=(-fobjc-arc)
     checks=$((checks + 1))
-    if ! output=$(clang "${flags[@]}" "$file" 2>&1); then
+    output=$(clang "${flags[@]}" "$file" 2>&1)
+    status=$?
+    if [[ $mode == arc ]]; then
+      if ((status != 0)); then
+        failures=$((failures + 1))
+        echo "FAIL ${file#"$root"/} ($mode)"
+        echo "$output"
+      elif [[ -n $output ]]; then
+        echo "$output"
+      fi
+      continue
+    fi
+    diagnostics=$(grep -E ': (fatal error|error|warning): ' <<<"$output")
+    if ((status == 0)); then
       failures=$((failures + 1))
       echo "FAIL ${file#"$root"/} ($mode)"
-      echo "$output"
-    elif [[ -n $output ]]; then
+      echo "compiles without ARC: macos/apple/arc.h is not included"
+      [[ -n $output ]] && echo "$output"
+    elif [[ $(grep -c . <<<"$diagnostics") != 1 ]] || ! grep -qF -- "$guard" <<<"$diagnostics"; then
+      failures=$((failures + 1))
+      echo "FAIL ${file#"$root"/} ($mode)"
+      echo "more reported than the ARC guard:"
       echo "$output"
     fi
   done
@@ -84,4 +107,4 @@ if ((failures)); then
   echo "objc-syntax: FAILED: $failures of $checks checks (${#files[@]} files, without and with ARC)"
   exit 1
 fi
-echo "objc-syntax: passed: ${#files[@]} Objective-C++ files, each without and with ARC"
+echo "objc-syntax: passed: ${#files[@]} Objective-C++ files, each with ARC and, stopped by its ARC guard alone, without"

@@ -5,6 +5,8 @@
 //
 // The scan runs on a worker thread of the Node-API pool, which has no autorelease pool of its
 // own, so every operation drains the Foundation objects it makes.
+#include "macos/apple/arc.h"
+
 #import <Foundation/Foundation.h>
 #import <Security/Security.h>
 

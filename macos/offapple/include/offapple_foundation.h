@@ -5,6 +5,10 @@
 
 #import <Foundation/Foundation.h>
 
+// GNUstep defines it empty; as in Apple's SDK, a declaration marked with it cannot be called.
+#undef NS_UNAVAILABLE
+#define NS_UNAVAILABLE __attribute__((unavailable))
+
 @interface NSFileManager (QuorvelOffApple)
 - (BOOL)trashItemAtURL:(NSURL*)url resultingItemURL:(NSURL**)resultingURL error:(NSError**)error;
 @end
@@ -21,4 +25,8 @@
 + (NSURL*)fileURLWithFileSystemRepresentation:(const char*)path
                                   isDirectory:(BOOL)isDirectory
                                 relativeToURL:(NSURL*)baseURL;
+@end
+
+@interface NSURL (QuorvelOffAppleStrictParsing)
++ (instancetype)URLWithString:(NSString*)URLString encodingInvalidCharacters:(BOOL)encode;
 @end

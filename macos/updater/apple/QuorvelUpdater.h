@@ -37,8 +37,11 @@
 
 @interface QuorvelUpdater : NSObject <SPUUserDriver, QuorvelUpdaterDelegateCallbacks>
 
-// client must outlive the object; the core lives for the rest of the process.
-- (instancetype)initWithClient:(qv::updater::UpdaterClient*)client;
+// client must outlive the object; the core lives for the rest of the process. The inherited
+// initialisers are unavailable, so no instance exists without a client.
+- (instancetype)initWithClient:(qv::updater::UpdaterClient*)client NS_DESIGNATED_INITIALIZER;
+- (instancetype)init NS_UNAVAILABLE;
++ (instancetype)new NS_UNAVAILABLE;
 
 // The framework updater this object is user driver and delegate of.
 @property(nonatomic, strong) SPUUpdater* updater;

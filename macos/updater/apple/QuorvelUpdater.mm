@@ -1,3 +1,5 @@
+#include "macos/apple/arc.h"
+
 #import "macos/updater/apple/QuorvelUpdater.h"
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+#include "macos/apple/arc.h"
+
 #include "macos/updater/apple/sparkle_convert.h"
 
 #include <cstdint>

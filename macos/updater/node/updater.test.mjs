@@ -390,6 +390,32 @@ test('cancel stops a running download', async () => {
   await agent.finish();
 });
 
+test('the process exits cleanly in the middle of a download', async () => {
+  // process.exit() from the callback of the first chunk, with the transfer still held open by
+  // the server: the download's thread is still running while the process ends.
+  feedText = feed(item({ version: '2.0', archiveName: 'stall-2.0.zip' }));
+  const script = `const services = require(${JSON.stringify(path.join(process.env.QV_MODULE_DIR, 'macos_services.node'))});
+    services.start(${JSON.stringify(feedURL)}, (event) => {
+      console.log(event);
+      if (JSON.parse(event).percent === 40) process.exit(0);
+    }, false);
+    services.check();`;
+  const child = spawn(process.execPath, ['-e', script], { stdio: ['ignore', 'pipe', 'pipe'] });
+  running.add(child);
+  let out = '';
+  let err = '';
+  child.stdout.setEncoding('utf8').on('data', (chunk) => { out += chunk; });
+  child.stderr.setEncoding('utf8').on('data', (chunk) => { err += chunk; });
+  const timer = setTimeout(() => child.kill('SIGKILL'), 10000);
+  const [code, signal] = await once(child, 'exit');
+  clearTimeout(timer);
+  running.delete(child);
+  assert.equal(signal, null, err);
+  assert.equal(code, 0, err);
+  assert.equal(err, '');
+  assert.deepEqual(JSON.parse(out.trim().split('\n').at(-1)), { type: 'downloading', percent: 40 });
+});
+
 test('replace discards the offer and checks again once the session has ended', async () => {
   feedText = feed(item({ version: '2.0' }));
   const agent = new Agent();

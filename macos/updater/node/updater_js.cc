@@ -76,6 +76,19 @@ void Deliver(napi_env env, napi_value jsCallback, void* /*context*/, void* data)
   delete[] text;
 }
 
+// Environment teardown: the runtime is about to close the channel and free its handle, while
+// the framework may still call back later (a reply already queued on the main queue). Release
+// the channel and clear the core's copy of it, so such callbacks drop their events instead of
+// queuing on a freed channel.
+void TearDown(void* /*arg*/) {
+  if (controller != nullptr) controller->detachEvents();
+  if (events != nullptr) {
+    napi_release_threadsafe_function(events, napi_tsfn_release);
+    events = nullptr;
+    flushes = 0;
+  }
+}
+
 bool Queue(napi_threadsafe_function channel, const std::string& json) {
   char* text = new char[json.size() + 1];
   std::memcpy(text, json.c_str(), json.size() + 1);
@@ -124,6 +137,9 @@ napi_value Start(napi_env env, napi_callback_info info) {
   napi_create_threadsafe_function(env, argv[1], nullptr, name, 0, 1, nullptr, nullptr, nullptr,
                                   &Deliver, &events);
   napi_unref_threadsafe_function(env, events);
+  // Cleanup hooks run last added first: added after the channel, this one runs while the
+  // channel's handle is still valid.
+  napi_add_env_cleanup_hook(env, &TearDown, nullptr);
   controller->start(
       std::move(feed), [channel = events](const std::string& text) { return Queue(channel, text); },
       [env](QuorvelUpdater& client) {
