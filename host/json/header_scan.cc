@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "qv/escape.h"
 #include "qv/utf8.h"
 
 namespace qv::json {
@@ -36,12 +37,6 @@ inline bool is_ws(unsigned char c) {
 }
 inline bool is_digit(unsigned char c) {
   return c >= '0' && c <= '9';
-}
-inline int hex_value(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 enum class Member { kOther, kId, kEvent };
@@ -136,7 +131,7 @@ bool Scanner::string(Str& s) {
       case 'u':
         if (end_ - p_ < 6) return false;
         for (int i = 2; i < 6; ++i) {
-          if (hex_value(p_[i]) < 0) return false;
+          if (hex_digit_value(static_cast<char>(p_[i])) < 0) return false;
         }
         p_ += 6;
         break;
@@ -275,69 +270,40 @@ bool Scanner::run() {
 std::string decode_json_string(std::string_view contents) {
   std::string out;
   out.reserve(contents.size());
-  const char* p = contents.data();
-  const char* end = p + contents.size();
-  std::uint32_t pending_high = 0;  // a high surrogate waiting for its low half
-  auto flush_pending = [&] {
-    if (pending_high) append_utf8(out, 0xFFFD);
-    pending_high = 0;
-  };
-  while (p < end) {
-    if (*p != '\\') {
-      const char* run = p;
-      while (p < end && *p != '\\') ++p;
-      flush_pending();
-      out.append(run, p);
-      continue;
+  for (;;) {
+    const std::size_t backslash = contents.find('\\');
+    out.append(contents.substr(0, backslash));
+    if (backslash == std::string_view::npos || contents.size() - backslash < 2) return out;
+    contents.remove_prefix(backslash);
+    const char e = contents[1];
+    if (e == 'u') {
+      if (auto cp = decode_u_escape(contents, LoneSurrogate::kReplace)) {
+        append_utf8(out, *cp);
+        continue;
+      }
     }
-    char e = p[1];
-    p += 2;
-    std::uint32_t unit;
+    contents.remove_prefix(2);
     switch (e) {
       case 'b':
-        unit = 0x08;
+        out.push_back('\b');
         break;
       case 'f':
-        unit = 0x0C;
+        out.push_back('\f');
         break;
       case 'n':
-        unit = 0x0A;
+        out.push_back('\n');
         break;
       case 'r':
-        unit = 0x0D;
+        out.push_back('\r');
         break;
       case 't':
-        unit = 0x09;
+        out.push_back('\t');
         break;
-      case 'u':
-        unit = 0;
-        for (int i = 0; i < 4; ++i) {
-          unit =
-              unit * 16 + static_cast<std::uint32_t>(hex_value(static_cast<unsigned char>(p[i])));
-        }
-        p += 4;
+      default:  // '"', '\\' and '/' stand for themselves
+        out.push_back(e);
         break;
-      default:
-        unit = static_cast<unsigned char>(e);
-        break;
-    }
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      flush_pending();
-      pending_high = unit;
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      if (pending_high) {
-        append_utf8(out, 0x10000 + ((pending_high - 0xD800) << 10) + (unit - 0xDC00));
-        pending_high = 0;
-      } else {
-        append_utf8(out, 0xFFFD);
-      }
-    } else {
-      flush_pending();
-      append_utf8(out, unit);
     }
   }
-  flush_pending();
-  return out;
 }
 
 std::optional<MessageHeader> scan_header(std::string_view text) {
