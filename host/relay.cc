@@ -30,7 +30,7 @@ void pause_before_reconnect() {
   }
 }
 
-void to_browser(BrowserWriter& browser, std::string_view text) {
+void write_frame_or_end(BrowserWriter& browser, std::string_view text) {
   // The browser has gone away when its pipe cannot be written; nothing is left to do.
   if (!browser.write_frame(text)) end_process(0);
 }
@@ -80,9 +80,9 @@ void relay_lines(int fd, BrowserWriter& browser, BridgeState& state) {
   std::string line;
   ToBrowser out(browser, state);
   for (;;) {
-    long got = receive_some(fd, buffer, sizeof buffer);
-    if (got <= 0) return;
-    std::string_view chunk(buffer, static_cast<std::size_t>(got));
+    auto got = receive_some(fd, buffer, sizeof buffer);
+    if (!got || *got == 0) return;
+    std::string_view chunk(buffer, *got);
     std::size_t nl = chunk.find('\n');
     if (nl == std::string_view::npos) {
       line.append(chunk);
@@ -165,18 +165,6 @@ void newlines_to_spaces(std::span<char> text) {
 
 }  // namespace
 
-void BridgeState::Locked::send_to_app(std::string_view text) {
-  UniqueFd& fd = state_.socket_;
-  if (!fd) return;
-  if (!send_all(fd.get(), text, "\n")) shutdown_both(fd.get());
-}
-
-void BridgeState::Locked::send_lines(std::string_view lines) {
-  UniqueFd& fd = state_.socket_;
-  if (!fd) return;
-  if (!send_all(fd.get(), lines)) shutdown_both(fd.get());
-}
-
 [[noreturn]] void end_process(int status) {
   std::_Exit(status);
 }
@@ -203,7 +191,7 @@ void connection_loop(const std::string& path, BrowserWriter& browser, BridgeStat
     relay_lines(reading->get(), browser, state);
     shutdown_both(reading->get());
     state.lock().socket().reset();
-    to_browser(browser, kDetachNotice);
+    write_frame_or_end(browser, kDetachNotice);
     reading->reset();
     pause_before_reconnect();
   }
