@@ -15,6 +15,29 @@ inline int hex_digit_value(char c) {
   return -1;
 }
 
+// What JSON's one-letter escape "\\" + `letter` stands for: '"', '\\' and '/' themselves, b f n r t
+// the control characters; nothing for any other letter ('u' included, see decode_u_escape).
+inline std::optional<char> short_escape(char letter) {
+  switch (letter) {
+    case '"':
+    case '\\':
+    case '/':
+      return letter;
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return std::nullopt;
+  }
+}
+
 // What a lone surrogate decodes to: a high half not directly followed by the escape of a low
 // half, or a low half on its own.
 enum class LoneSurrogate {

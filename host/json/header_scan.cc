@@ -117,27 +117,15 @@ bool Scanner::string(Str& s) {
     }
     s.escaped = true;
     if (end_ - p_ < 2) return false;
-    switch (p_[1]) {
-      case '"':
-      case '\\':
-      case '/':
-      case 'b':
-      case 'f':
-      case 'n':
-      case 'r':
-      case 't':
-        p_ += 2;
-        break;
-      case 'u':
-        if (end_ - p_ < 6) return false;
-        for (int i = 2; i < 6; ++i) {
-          if (hex_digit_value(static_cast<char>(p_[i])) < 0) return false;
-        }
-        p_ += 6;
-        break;
-      default:
-        return false;
+    if (short_escape(static_cast<char>(p_[1]))) {
+      p_ += 2;
+      continue;
     }
+    if (p_[1] != 'u' || end_ - p_ < 6) return false;
+    for (int i = 2; i < 6; ++i) {
+      if (hex_digit_value(static_cast<char>(p_[i])) < 0) return false;
+    }
+    p_ += 6;
   }
 }
 
@@ -283,26 +271,7 @@ std::string decode_json_string(std::string_view contents) {
       }
     }
     contents.remove_prefix(2);
-    switch (e) {
-      case 'b':
-        out.push_back('\b');
-        break;
-      case 'f':
-        out.push_back('\f');
-        break;
-      case 'n':
-        out.push_back('\n');
-        break;
-      case 'r':
-        out.push_back('\r');
-        break;
-      case 't':
-        out.push_back('\t');
-        break;
-      default:  // '"', '\\' and '/' stand for themselves
-        out.push_back(e);
-        break;
-    }
+    out.push_back(short_escape(e).value_or(e));
   }
 }
 

@@ -166,39 +166,17 @@ class Parser {
       }
       if (++i_ >= s_.size()) return std::nullopt;
       const char e = s_[i_++];
-      switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-          out += e;
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'n':
-          out += '\n';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'u': {
-          // The escape starts at its backslash, two bytes back.
-          std::string_view rest = s_.substr(i_ - 2);
-          const std::optional<char32_t> cp = decode_u_escape(rest, LoneSurrogate::kRefuse);
-          if (!cp) return std::nullopt;
-          i_ = s_.size() - rest.size();
-          append_utf8(out, *cp);
-          break;
-        }
-        default:
-          return std::nullopt;
+      if (const std::optional<char> plain = short_escape(e)) {
+        out += *plain;
+        continue;
       }
+      if (e != 'u') return std::nullopt;
+      // The escape starts at its backslash, two bytes back.
+      std::string_view rest = s_.substr(i_ - 2);
+      const std::optional<char32_t> cp = decode_u_escape(rest, LoneSurrogate::kRefuse);
+      if (!cp) return std::nullopt;
+      i_ = s_.size() - rest.size();
+      append_utf8(out, *cp);
     }
     return std::nullopt;
   }
