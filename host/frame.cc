@@ -25,6 +25,7 @@ std::size_t InputReader::read_some(char* dest, std::size_t n) {
 }
 
 bool InputReader::read_exact(char* dest, std::size_t n) {
+  thread_.assert_on_thread();
   while (n > 0) {
     if (pos_ == len_) {
       // Large requests bypass the buffer to avoid copying every byte twice.
@@ -49,6 +50,7 @@ bool InputReader::read_exact(char* dest, std::size_t n) {
 }
 
 bool InputReader::frame_buffered() const {
+  thread_.assert_on_thread();
   if (len_ - pos_ < 4) return false;
   std::uint32_t length;
   std::memcpy(&length, buffer_.data() + pos_, sizeof length);
@@ -56,6 +58,7 @@ bool InputReader::frame_buffered() const {
 }
 
 std::optional<std::span<char>> InputReader::next_frame(std::string& spill) {
+  thread_.assert_on_thread();
   std::uint32_t length;
   if (len_ - pos_ >= sizeof length) {
     std::memcpy(&length, buffer_.data() + pos_, sizeof length);

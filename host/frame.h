@@ -11,13 +11,16 @@
 #include <vector>
 
 #include "qv/result.h"
+#include "qv/thread_affinity.h"
 
 namespace qv::host {
 
 // The largest payload the browser accepts from the host (inclusive).
 inline constexpr std::size_t kMaxBrowserMessage = 1'048'576;
 
-// Buffered reads from one descriptor, retrying interrupted reads.
+// Buffered reads from one descriptor, retrying interrupted reads. Used only on the thread that
+// creates it (in the host, the main thread, which reads standard input for the process's life);
+// debug builds check that.
 class InputReader {
  public:
   explicit InputReader(int fd, std::size_t buffer_size = 1 << 20);
@@ -39,6 +42,7 @@ class InputReader {
   // Reads the `length`-byte payload whose prefix was just taken into `spill`.
   bool spill_payload(std::uint32_t length, std::string& spill);
 
+  qv::ThreadAffinity thread_;
   int fd_;
   std::vector<char> buffer_;
   std::size_t pos_ = 0;

@@ -9,13 +9,17 @@
 
 namespace qv::host {
 
-void log_line(std::string_view message) {
+void write_stderr(std::string_view text) {
   static std::mutex stderr_lock;
+  std::lock_guard lock(stderr_lock);
+  (void)qv::write_all(STDERR_FILENO, text);
+}
+
+void log_line(std::string_view message) {
   std::string line = "[quorvel-host] ";
   line.append(message);
   line.push_back('\n');
-  std::lock_guard lock(stderr_lock);
-  (void)qv::write_all(STDERR_FILENO, line);
+  write_stderr(line);
 }
 
 }  // namespace qv::host

@@ -9,13 +9,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "host/bridge_state.h"
 #include "host/frame.h"
+#include "host/log.h"
 #include "host/relay.h"
-#include "qv/write_all.h"
 
 namespace {
 
@@ -32,20 +31,17 @@ void prepare_process() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-void write_stderr(const std::string& text) {
-  // Best effort: nothing useful can be done when standard error is gone.
-  (void)qv::write_all(STDERR_FILENO, text);
-}
-
+// What the reader thread is handed. It refers to objects of main(), which never returns once
+// the thread runs: the process ends through end_process, without unwinding main's frame.
 struct ReaderArgs {
-  std::string path;
-  std::shared_ptr<BrowserWriter> browser;
-  std::shared_ptr<BridgeState> state;
+  const std::string& path;
+  BrowserWriter& browser;
+  BridgeState& state;
 };
 
 void* reader_main(void* raw) {
-  std::unique_ptr<ReaderArgs> args(static_cast<ReaderArgs*>(raw));
-  qv::host::connection_loop(args->path, *args->browser, *args->state);
+  const ReaderArgs& args = *static_cast<const ReaderArgs*>(raw);
+  qv::host::connection_loop(args.path, args.browser, args.state);
 }
 
 }  // namespace
@@ -55,24 +51,23 @@ int main() {
 
   const char* path = std::getenv("QV_BROWSER_BRIDGE_SOCKET");
   if (path == nullptr || *path == '\0') {
-    write_stderr("QV_BROWSER_BRIDGE_SOCKET is not set.\n");
+    qv::host::write_stderr("QV_BROWSER_BRIDGE_SOCKET is not set.\n");
     return 1;
   }
 
-  // Both live until the process ends; neither thread ever releases them.
-  auto browser = std::make_shared<BrowserWriter>(STDOUT_FILENO);
-  auto state = std::make_shared<BridgeState>();
-
-  auto* args = new ReaderArgs{path, browser, state};
+  // The objects both threads share live in this frame, which lasts as long as the process.
+  const std::string socket_path(path);
+  BrowserWriter browser(STDOUT_FILENO);
+  BridgeState state;
+  ReaderArgs args{socket_path, browser, state};
   pthread_t reader;
-  if (int rc = ::pthread_create(&reader, nullptr, reader_main, args); rc != 0) {
-    delete args;
-    write_stderr(std::string("failed to spawn thread: ") + std::strerror(rc) + "\n");
+  if (int rc = ::pthread_create(&reader, nullptr, reader_main, &args); rc != 0) {
+    qv::host::write_stderr(std::string("failed to spawn thread: ") + std::strerror(rc) + "\n");
     return 101;
   }
   ::pthread_detach(reader);
 
   qv::host::InputReader in(STDIN_FILENO);
-  qv::host::browser_loop(in, *state);
+  qv::host::browser_loop(in, state);
   qv::host::end_process(0);
 }

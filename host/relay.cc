@@ -11,6 +11,7 @@
 #include <string>
 
 #include "host/json/header_scan.h"
+#include "host/line_reader.h"
 #include "host/log.h"
 #include "host/oversize.h"
 #include "host/socket_io.h"
@@ -19,7 +20,6 @@
 namespace qv::host {
 namespace {
 
-constexpr std::size_t kReadBuffer = 8192;
 // Frame buffers up to this capacity are kept for the next frame (room for the largest message
 // the browser accepts, grown once).
 constexpr std::size_t kKeptFrameBuffer = 4 * kMaxBrowserMessage;
@@ -30,7 +30,7 @@ void pause_before_reconnect() {
   }
 }
 
-void to_browser(BrowserWriter& browser, std::string_view text) {
+void write_frame_or_end(BrowserWriter& browser, std::string_view text) {
   // The browser has gone away when its pipe cannot be written; nothing is left to do.
   if (!browser.write_frame(text)) end_process(0);
 }
@@ -76,32 +76,15 @@ class ToBrowser {
 
 // Reads lines until the connection ends; an unterminated tail is dropped with it.
 void relay_lines(int fd, BrowserWriter& browser, BridgeState& state) {
-  char buffer[kReadBuffer];
-  std::string line;
+  LineReader reader(fd);
   ToBrowser out(browser, state);
   for (;;) {
-    long got = receive_some(fd, buffer, sizeof buffer);
-    if (got <= 0) return;
-    std::string_view chunk(buffer, static_cast<std::size_t>(got));
-    std::size_t nl = chunk.find('\n');
-    if (nl == std::string_view::npos) {
-      line.append(chunk);
-      continue;
-    }
-    if (line.empty()) {
-      out.line(chunk.substr(0, nl));
-    } else {
-      line.append(chunk.substr(0, nl));
-      out.line(line);
-    }
-    chunk.remove_prefix(nl + 1);
-    for (; (nl = chunk.find('\n')) != std::string_view::npos; chunk.remove_prefix(nl + 1)) {
-      out.line(chunk.substr(0, nl));
-    }
-    // Every frame of this receive is written before the next receive and before `line`, which
-    // the batch may refer to, is reused for the unterminated rest.
+    auto got = reader.receive();
+    if (!got || *got == 0) return;
+    while (auto line = reader.next_line()) out.line(*line);
+    // Every frame of this receive is written, in order, before the next receive may move the
+    // bytes the batch refers to.
     out.end_receive();
-    line.assign(chunk);
   }
 }
 
@@ -165,18 +148,6 @@ void newlines_to_spaces(std::span<char> text) {
 
 }  // namespace
 
-void BridgeState::Locked::send_to_app(std::string_view text) {
-  UniqueFd& fd = state_.socket_;
-  if (!fd) return;
-  if (!send_all(fd.get(), text, "\n")) shutdown_both(fd.get());
-}
-
-void BridgeState::Locked::send_lines(std::string_view lines) {
-  UniqueFd& fd = state_.socket_;
-  if (!fd) return;
-  if (!send_all(fd.get(), lines)) shutdown_both(fd.get());
-}
-
 [[noreturn]] void end_process(int status) {
   std::_Exit(status);
 }
@@ -203,7 +174,7 @@ void connection_loop(const std::string& path, BrowserWriter& browser, BridgeStat
     relay_lines(reading->get(), browser, state);
     shutdown_both(reading->get());
     state.lock().socket().reset();
-    to_browser(browser, kDetachNotice);
+    write_frame_or_end(browser, kDetachNotice);
     reading->reset();
     pause_before_reconnect();
   }

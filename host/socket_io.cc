@@ -90,11 +90,11 @@ qv::Status<int> send_all(int fd, std::string_view head, std::string_view tail) {
   });
 }
 
-long receive_some(int fd, char* dest, std::size_t n) {
+qv::Result<std::size_t, int> receive_some(int fd, char* dest, std::size_t n) {
   for (;;) {
-    ssize_t got = ::recv(fd, dest, n, 0);
-    if (got < 0 && errno == EINTR) continue;
-    return static_cast<long>(got);
+    const ssize_t got = ::recv(fd, dest, n, 0);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) return qv::Err{errno};
   }
 }
 

@@ -27,8 +27,9 @@ qv::Status<int> send_all(int fd, std::string_view bytes);
 // continuation and failure rules as send_all.
 qv::Status<int> send_all(int fd, std::string_view head, std::string_view tail);
 
-// Receives once, retrying interruptions; 0 at end of stream, negative on failure.
-long receive_some(int fd, char* dest, std::size_t n);
+// Receives once, retrying interruptions: the count received, 0 at end of stream; the error is an
+// errno value.
+qv::Result<std::size_t, int> receive_some(int fd, char* dest, std::size_t n);
 
 // Shuts the socket down both ways, ignoring errors.
 void shutdown_both(int fd);

@@ -185,4 +185,16 @@ std::string repair_utf8(std::string_view bytes) {
   return out;
 }
 
+std::size_t utf16_length(std::string_view utf8) {
+  if (!is_valid_utf8(utf8)) return utf16_length(repair_utf8(utf8));
+  std::size_t units = 0;
+  for (const char byte : utf8) {
+    const auto c = static_cast<unsigned char>(byte);
+    // One unit for each lead byte, and a second one for the four-byte forms (above U+FFFF).
+    units += (c & 0xC0) != 0x80 ? 1 : 0;
+    units += c >= 0xF0 ? 1 : 0;
+  }
+  return units;
+}
+
 }  // namespace qv

@@ -19,6 +19,10 @@ bool is_valid_utf8(std::string_view bytes);
 // comes back unchanged.
 std::string repair_utf8(std::string_view bytes);
 
+// Number of UTF-16 code units of the text as JavaScript counts it once decoded: each maximal
+// invalid subsequence decodes to one U+FFFD (repair_utf8).
+std::size_t utf16_length(std::string_view utf8);
+
 // Appends the UTF-8 form of the code point `cp`, which must be at most U+10FFFF and no
 // surrogate. Inline: the JSON readers call it for every escape they decode.
 inline void append_utf8(std::string& out, std::uint32_t cp) {

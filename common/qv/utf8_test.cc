@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace qv {
 namespace {
@@ -113,6 +114,14 @@ TEST(IsValidUtf8, AgreesWithTheBytewiseCheckAtEveryPosition) {
   // Both outcomes must really occur for the comparison to mean anything.
   EXPECT_GT(valid, 0u);
   EXPECT_LT(valid, checked);
+}
+
+TEST(Utf16Length, CountsUnitsAsJavaScriptDoes) {
+  const std::pair<std::string, std::size_t> cases[] = {
+      {"", 0},     {"abc", 3},      {"\xC3\xA9", 1}, {"\xE2\x82\xAC", 1}, {"\xF0\x9F\x98\x80", 2},
+      {"\xC3", 1}, {"\xFF\xFE", 2}, {"\xF0\x9F", 1}, {"\xED\xA0\x80", 3}, {"\xF0\x9F\xC3\xA9", 2},
+  };
+  for (const auto& [text, units] : cases) EXPECT_EQ(utf16_length(text), units) << text;
 }
 
 }  // namespace

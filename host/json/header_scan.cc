@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "qv/escape.h"
 #include "qv/utf8.h"
 
 namespace qv::json {
@@ -36,12 +37,6 @@ inline bool is_ws(unsigned char c) {
 }
 inline bool is_digit(unsigned char c) {
   return c >= '0' && c <= '9';
-}
-inline int hex_value(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 enum class Member { kOther, kId, kEvent };
@@ -122,27 +117,15 @@ bool Scanner::string(Str& s) {
     }
     s.escaped = true;
     if (end_ - p_ < 2) return false;
-    switch (p_[1]) {
-      case '"':
-      case '\\':
-      case '/':
-      case 'b':
-      case 'f':
-      case 'n':
-      case 'r':
-      case 't':
-        p_ += 2;
-        break;
-      case 'u':
-        if (end_ - p_ < 6) return false;
-        for (int i = 2; i < 6; ++i) {
-          if (hex_value(p_[i]) < 0) return false;
-        }
-        p_ += 6;
-        break;
-      default:
-        return false;
+    if (short_escape(static_cast<char>(p_[1]))) {
+      p_ += 2;
+      continue;
     }
+    if (p_[1] != 'u' || end_ - p_ < 6) return false;
+    for (int i = 2; i < 6; ++i) {
+      if (hex_digit_value(static_cast<char>(p_[i])) < 0) return false;
+    }
+    p_ += 6;
   }
 }
 
@@ -275,69 +258,21 @@ bool Scanner::run() {
 std::string decode_json_string(std::string_view contents) {
   std::string out;
   out.reserve(contents.size());
-  const char* p = contents.data();
-  const char* end = p + contents.size();
-  std::uint32_t pending_high = 0;  // a high surrogate waiting for its low half
-  auto flush_pending = [&] {
-    if (pending_high) append_utf8(out, 0xFFFD);
-    pending_high = 0;
-  };
-  while (p < end) {
-    if (*p != '\\') {
-      const char* run = p;
-      while (p < end && *p != '\\') ++p;
-      flush_pending();
-      out.append(run, p);
-      continue;
-    }
-    char e = p[1];
-    p += 2;
-    std::uint32_t unit;
-    switch (e) {
-      case 'b':
-        unit = 0x08;
-        break;
-      case 'f':
-        unit = 0x0C;
-        break;
-      case 'n':
-        unit = 0x0A;
-        break;
-      case 'r':
-        unit = 0x0D;
-        break;
-      case 't':
-        unit = 0x09;
-        break;
-      case 'u':
-        unit = 0;
-        for (int i = 0; i < 4; ++i) {
-          unit =
-              unit * 16 + static_cast<std::uint32_t>(hex_value(static_cast<unsigned char>(p[i])));
-        }
-        p += 4;
-        break;
-      default:
-        unit = static_cast<unsigned char>(e);
-        break;
-    }
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      flush_pending();
-      pending_high = unit;
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      if (pending_high) {
-        append_utf8(out, 0x10000 + ((pending_high - 0xD800) << 10) + (unit - 0xDC00));
-        pending_high = 0;
-      } else {
-        append_utf8(out, 0xFFFD);
+  for (;;) {
+    const std::size_t backslash = contents.find('\\');
+    out.append(contents.substr(0, backslash));
+    if (backslash == std::string_view::npos || contents.size() - backslash < 2) return out;
+    contents.remove_prefix(backslash);
+    const char e = contents[1];
+    if (e == 'u') {
+      if (auto cp = decode_u_escape(contents, LoneSurrogate::kReplace)) {
+        append_utf8(out, *cp);
+        continue;
       }
-    } else {
-      flush_pending();
-      append_utf8(out, unit);
     }
+    contents.remove_prefix(2);
+    out.push_back(short_escape(e).value_or(e));
   }
-  flush_pending();
-  return out;
 }
 
 std::optional<MessageHeader> scan_header(std::string_view text) {

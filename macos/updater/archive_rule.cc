@@ -1,6 +1,7 @@
 #include "macos/updater/archive_rule.h"
 
 #include "macos/updater/framework.h"
+#include "qv/escape.h"
 
 namespace qv::updater {
 
@@ -15,18 +16,12 @@ bool SameText(const std::optional<std::string>& a, const std::optional<std::stri
   return a && b && *a == *b;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string PercentDecoded(std::string_view s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
+    if (s[i] == '%' && i + 2 < s.size() && hex_digit_value(s[i + 1]) >= 0 &&
+        hex_digit_value(s[i + 2]) >= 0) {
+      out += static_cast<char>(hex_digit_value(s[i + 1]) * 16 + hex_digit_value(s[i + 2]));
       i += 2;
     } else {
       out += s[i];

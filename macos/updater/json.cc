@@ -1,5 +1,6 @@
 #include "macos/updater/json.h"
 
+#include "qv/escape.h"
 #include "qv/json_string.h"
 #include "qv/utf8.h"
 
@@ -149,25 +150,6 @@ class Parser {
     }
   }
 
-  std::optional<uint32_t> hex4() {
-    if (i_ + 4 > s_.size()) return std::nullopt;
-    uint32_t v = 0;
-    for (int k = 0; k < 4; ++k) {
-      const char c = s_[i_++];
-      v <<= 4;
-      if (c >= '0' && c <= '9') {
-        v |= static_cast<uint32_t>(c - '0');
-      } else if (c >= 'a' && c <= 'f') {
-        v |= static_cast<uint32_t>(c - 'a' + 10);
-      } else if (c >= 'A' && c <= 'F') {
-        v |= static_cast<uint32_t>(c - 'A' + 10);
-      } else {
-        return std::nullopt;
-      }
-    }
-    return v;
-  }
-
   std::optional<std::string> string() {
     ++i_;  // '"'
     std::string out;
@@ -184,44 +166,17 @@ class Parser {
       }
       if (++i_ >= s_.size()) return std::nullopt;
       const char e = s_[i_++];
-      switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-          out += e;
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'n':
-          out += '\n';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'u': {
-          std::optional<uint32_t> cp = hex4();
-          if (!cp) return std::nullopt;
-          if (*cp >= 0xDC00 && *cp <= 0xDFFF) return std::nullopt;  // lone low surrogate
-          if (*cp >= 0xD800 && *cp <= 0xDBFF) {
-            if (s_.substr(i_, 2) != "\\u") return std::nullopt;
-            i_ += 2;
-            std::optional<uint32_t> low = hex4();
-            if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
-            *cp = 0x10000 + ((*cp - 0xD800) << 10) + (*low - 0xDC00);
-          }
-          append_utf8(out, *cp);
-          break;
-        }
-        default:
-          return std::nullopt;
+      if (const std::optional<char> plain = short_escape(e)) {
+        out += *plain;
+        continue;
       }
+      if (e != 'u') return std::nullopt;
+      // The escape starts at its backslash, two bytes back.
+      std::string_view rest = s_.substr(i_ - 2);
+      const std::optional<char32_t> cp = decode_u_escape(rest, LoneSurrogate::kRefuse);
+      if (!cp) return std::nullopt;
+      i_ = s_.size() - rest.size();
+      append_utf8(out, *cp);
     }
     return std::nullopt;
   }

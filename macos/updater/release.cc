@@ -5,19 +5,6 @@
 #include "qv/utf8.h"
 
 namespace qv::updater {
-
-size_t Utf16Length(std::string_view utf8) {
-  if (!is_valid_utf8(utf8)) return Utf16Length(repair_utf8(utf8));
-  size_t units = 0;
-  for (const char byte : utf8) {
-    const auto c = static_cast<unsigned char>(byte);
-    // One unit for each lead byte, and a second one for the four-byte forms (above U+FFFF).
-    units += (c & 0xC0) != 0x80 ? 1 : 0;
-    units += c >= 0xF0 ? 1 : 0;
-  }
-  return units;
-}
-
 namespace {
 
 Json Notes(std::string_view description) {
@@ -38,7 +25,7 @@ std::optional<Json> Announcement(const AppcastItem& item) {
   const auto it = item.propertiesDictionary.find(std::string(kAnnouncementKey));
   if (it == item.propertiesDictionary.end()) return std::nullopt;
   const std::string* text = std::get_if<std::string>(&it->second);
-  if (!text || Utf16Length(*text) > kMaxAnnouncementUnits) return std::nullopt;
+  if (!text || utf16_length(*text) > kMaxAnnouncementUnits) return std::nullopt;
   std::optional<Json> parsed = ParseJson(*text);
   if (!parsed || !parsed->isObject()) return std::nullopt;
   return parsed;

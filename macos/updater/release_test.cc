@@ -98,13 +98,5 @@ TEST(Release, KeepsOnlyUsableAnnouncements) {
   }
 }
 
-TEST(Release, CountsUtf16Units) {
-  const std::pair<std::string, size_t> cases[] = {
-      {"", 0},     {"abc", 3},      {"\xC3\xA9", 1}, {"\xE2\x82\xAC", 1}, {"\xF0\x9F\x98\x80", 2},
-      {"\xC3", 1}, {"\xFF\xFE", 2}, {"\xF0\x9F", 1}, {"\xED\xA0\x80", 3}, {"\xF0\x9F\xC3\xA9", 2},
-  };
-  for (const auto& [text, units] : cases) EXPECT_EQ(Utf16Length(text), units) << text;
-}
-
 }  // namespace
 }  // namespace qv::updater
