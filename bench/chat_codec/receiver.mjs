@@ -8,7 +8,7 @@ import readline from 'node:readline';
 
 import jsonPatch from 'fast-json-patch';
 
-import { applyDelta } from '../../chat_codec/apply_delta.mjs';
+import { applyDelta } from '@quorvel/chat-delta';
 
 let copy = null;
 let cpu = process.cpuUsage();
