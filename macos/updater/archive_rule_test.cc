@@ -172,7 +172,8 @@ TEST(ArchiveRule, DecidesEveryCase) {
       {"host-less feed", "file:///srv/feed.xml", "file:///releases/a.zip", "zip", false},
   };
   for (const RuleCase& c : cases) {
-    EXPECT_EQ(Decide(c), c.allowed) << c.name << ": " << AsReadFromFeed(c.url, c.feed).value_or("-");
+    EXPECT_EQ(Decide(c), c.allowed)
+        << c.name << ": " << AsReadFromFeed(c.url, c.feed).value_or("-");
   }
   // The rule itself takes only absolute URLs: a text the framework has not resolved fails.
   EXPECT_FALSE(ArchiveAllowed("/releases/a.zip", "zip", kOtherFeed, kVendor));

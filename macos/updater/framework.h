@@ -64,8 +64,9 @@ class ItemText {
   ItemText() : ItemText(std::string()) {}
   ItemText(std::string text)  // NOLINT(google-explicit-constructor): stands for a text
       : text_(std::make_shared<const std::string>(std::move(text))) {}
-  ItemText(const char* text) : ItemText(std::string(text)) {}  // NOLINT(google-explicit-constructor)
-  ItemText(std::string_view text)  // NOLINT(google-explicit-constructor)
+  ItemText(const char* text)
+      : ItemText(std::string(text)) {}  // NOLINT(google-explicit-constructor)
+  ItemText(std::string_view text)       // NOLINT(google-explicit-constructor)
       : ItemText(std::string(text)) {}
 
   operator const std::string&() const { return *text_; }  // NOLINT(google-explicit-constructor)

@@ -138,7 +138,7 @@ void StandInUpdater::loadFeed() {
       body->append(chunk);
       return body->size() <= kMaxFeedBytes;  // a feed is small; anything larger is refused
     };
-    const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers);
+    const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers, FeedLimits());
     const bool ok = status.ok();
     loop_.post([this, generation, ok, body] {
       if (generation != generation_ || phase_ != Phase::kChecking) return;
@@ -258,7 +258,7 @@ void StandInUpdater::download() {
       });
       return true;
     };
-    const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers);
+    const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers, ArchiveLimits());
     loop_.post([this, live, ok = status.ok()] {
       if (live()) downloadFinished(ok);
     });
