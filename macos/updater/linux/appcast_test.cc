@@ -12,7 +12,8 @@
 #endif
 #endif
 #if defined(QV_TEST_ASAN_ALLOCATOR)
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer runtime (not every compiler ships the header declaring it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace qv::updater::standin {
