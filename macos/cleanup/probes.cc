@@ -17,6 +17,9 @@ bool RealItem(Platform& platform, const std::string& path, std::uint32_t type, F
 }
 
 bool CopyName(std::string_view name) {
+  // No directory entry has a longer name (NAME_MAX), and the pattern engine recurses once per
+  // character, so a name thousands of bytes long would exhaust the stack.
+  if (name.size() > kMaxNameBytes) return false;
   // Whole-name, case-sensitive match with ASCII digits only.
   static const std::regex pattern(
       R"(Quorvel(?: [0-9]+| copy(?: [0-9]+)?| \([0-9]+\)| [0-9]+\.[0-9]+\.[0-9]+)?\.app)",

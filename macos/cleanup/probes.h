@@ -2,6 +2,7 @@
 // confirmed makes the probe answer "no" (or "in use"), so the copy concerned stays in place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,8 +26,12 @@ inline constexpr std::string_view kVersionKey = "CFBundleShortVersionString";
 bool RealItem(Platform& platform, const std::string& path, std::uint32_t type,
               FileStatus* out = nullptr);
 
+// The longest name a directory entry can have, in bytes (NAME_MAX).
+inline constexpr std::size_t kMaxNameBytes = 255;
+
 // True when name is one of the application's copy names: Quorvel.app, Quorvel N.app,
-// Quorvel copy.app, Quorvel copy N.app, Quorvel (N).app, Quorvel A.B.C.app.
+// Quorvel copy.app, Quorvel copy N.app, Quorvel (N).app, Quorvel A.B.C.app. Names longer than
+// kMaxNameBytes are not.
 bool CopyName(std::string_view name);
 
 // True when value is text shorter than 32 bytes of the form MAJOR.MINOR.PATCH, each a decimal

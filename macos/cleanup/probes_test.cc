@@ -57,6 +57,15 @@ TEST(CleanupProbesTest, CopyNames) {
   for (const auto& c : cases) {
     EXPECT_EQ(CopyName(c.name), c.copy) << '"' << c.name << '"';
   }
+  // A directory entry's name is at most 255 bytes; a longer one is refused before the pattern
+  // runs (the pattern engine recurses per character and would exhaust the stack).
+  const auto numbered = [](size_t bytes) {
+    return "Quorvel " + std::string(bytes - 12, '7') + ".app";
+  };
+  EXPECT_EQ(numbered(255).size(), 255u);
+  EXPECT_TRUE(CopyName(numbered(255)));
+  EXPECT_FALSE(CopyName(numbered(256)));
+  EXPECT_FALSE(CopyName(numbered(100000)));
 }
 
 TEST(CleanupProbesTest, Versions) {

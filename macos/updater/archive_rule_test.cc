@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "macos/updater/framework.h"
+#if !defined(__APPLE__)
+#include "macos/updater/linux/appcast.h"
+#endif
 
 namespace qv::updater {
 namespace {
@@ -19,6 +22,50 @@ struct RuleCase {
   const char* extension;
   bool allowed;
 };
+
+// The archive URL as the rule receives it: written in a feed's enclosure and read back by the
+// framework, which resolves it against the feed URL. The rule is judged on what the framework
+// hands over, so the table goes through the same reading step.
+std::optional<std::string> AsReadFromFeed(const std::optional<std::string>& url,
+                                          const std::optional<std::string>& feed) {
+#if defined(__APPLE__)
+  (void)feed;
+  return url;
+#else
+  std::string attribute;
+  if (url) {
+    attribute = " url=\"";
+    for (const char c : *url) {
+      switch (c) {
+        case '&':
+          attribute += "&amp;";
+          break;
+        case '<':
+          attribute += "&lt;";
+          break;
+        case '"':
+          attribute += "&quot;";
+          break;
+        default:
+          attribute += c;
+      }
+    }
+    attribute += '"';
+  }
+  const std::string xml = "<rss xmlns:sparkle=\"" + std::string(standin::kSparkleNamespace) +
+                          "\"><channel><item><sparkle:version>2</sparkle:version><enclosure" +
+                          attribute + "/></item></channel></rss>";
+  const qv::Result<Appcast, std::string> appcast =
+      standin::ParseAppcast(xml, feed.value_or(""), "1");
+  EXPECT_TRUE(appcast.ok()) << xml;
+  if (!appcast.ok() || appcast->items.size() != 1) return std::nullopt;
+  return appcast->items[0].fileURL;
+#endif
+}
+
+bool Decide(const RuleCase& c) {
+  return ArchiveAllowed(AsReadFromFeed(c.url, c.feed), c.extension, c.feed, kVendor);
+}
 
 TEST(ArchiveRule, DecidesEveryCase) {
   const RuleCase cases[] = {
@@ -48,6 +95,21 @@ TEST(ArchiveRule, DecidesEveryCase) {
       {"other port", "https://updates.example.org:8443/feed.xml",
        "https://updates.example.org:8444/releases/a.zip", "zip", false},
       {"loopback v6", "http://[::1]:8080/feed.xml", "http://[::1]:8080/releases/a.zip", "zip",
+       true},
+      {"loopback v6, relative archive", "http://[::1]:8080/feed.xml", "/releases/a.zip", "zip",
+       true},
+      {"loopback v4, relative archive", "http://127.0.0.1:8080/feed.xml", "releases/a.zip", "zip",
+       true},
+      // Hosts are compared as written: another spelling of the same address is another host.
+      {"v6 written out against abbreviated", "http://[::1]:8080/feed.xml",
+       "http://[0000:0000:0000:0000:0000:0000:0000:0001]:8080/releases/a.zip", "zip", false},
+      {"v6 abbreviated against written out",
+       "http://[0000:0000:0000:0000:0000:0000:0000:0001]:8080/feed.xml",
+       "http://[::1]:8080/releases/a.zip", "zip", false},
+      {"v6 abbreviated differently", "http://[::1]:8080/feed.xml",
+       "http://[0:0::1]:8080/releases/a.zip", "zip", false},
+      {"v6 written out, relative archive",
+       "http://[0000:0000:0000:0000:0000:0000:0000:0001]:8080/feed.xml", "/releases/a.zip", "zip",
        true},
       // User information, query, fragment.
       {"user", kOtherFeed, "https://u@updates.example.org/releases/a.zip", "zip", false},
@@ -104,12 +166,17 @@ TEST(ArchiveRule, DecidesEveryCase) {
       {"feed not a URL", "not a url", "https://updates.example.org/releases/a.zip", "zip", false},
       {"archive not a URL", kOtherFeed, "https://updates.example.org/re leases/a.zip", "zip",
        false},
-      {"relative archive", kOtherFeed, "/releases/a.zip", "zip", false},
+      {"relative archive", kOtherFeed, "/releases/a.zip", "zip", true},
+      {"network-path archive", kOtherFeed, "//cdn.example.org/releases/a.zip", "zip", false},
+      {"relative archive with a query", kOtherFeed, "/releases/a.zip?x", "zip", false},
       {"host-less feed", "file:///srv/feed.xml", "file:///releases/a.zip", "zip", false},
   };
   for (const RuleCase& c : cases) {
-    EXPECT_EQ(ArchiveAllowed(c.url, c.extension, c.feed, kVendor), c.allowed) << c.name;
+    EXPECT_EQ(Decide(c), c.allowed)
+        << c.name << ": " << AsReadFromFeed(c.url, c.feed).value_or("-");
   }
+  // The rule itself takes only absolute URLs: a text the framework has not resolved fails.
+  EXPECT_FALSE(ArchiveAllowed("/releases/a.zip", "zip", kOtherFeed, kVendor));
 }
 
 // Presence read from the text, whatever the platform's parser reports for empty components.
@@ -155,7 +222,7 @@ TEST(ArchiveRule, JudgesThePathAsWritten) {
       {"trailing slash", kOtherFeed, "https://updates.example.org/releases/a.zip/", "zip", false},
   };
   for (const RuleCase& c : cases) {
-    EXPECT_EQ(ArchiveAllowed(c.url, c.extension, c.feed, kVendor), c.allowed) << c.name;
+    EXPECT_EQ(Decide(c), c.allowed) << c.name;
   }
 }
 

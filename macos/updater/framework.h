@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -55,19 +56,81 @@ struct NonTextProperty {
 };
 using PropertyValue = std::variant<std::string, NonTextProperty>;
 
+// An immutable text held by every copy of an item that has it. A delta update's item holds the
+// texts of the item it belongs to, as the framework's items share their strings, so copying an
+// item costs the same however long its texts are.
+class ItemText {
+ public:
+  ItemText() : ItemText(std::string()) {}
+  ItemText(std::string text)  // NOLINT(google-explicit-constructor): stands for a text
+      : text_(std::make_shared<const std::string>(std::move(text))) {}
+  ItemText(const char* text)
+      : ItemText(std::string(text)) {}  // NOLINT(google-explicit-constructor)
+  ItemText(std::string_view text)       // NOLINT(google-explicit-constructor)
+      : ItemText(std::string(text)) {}
+
+  operator const std::string&() const { return *text_; }  // NOLINT(google-explicit-constructor)
+  operator std::string_view() const { return *text_; }    // NOLINT(google-explicit-constructor)
+  const std::string& str() const { return *text_; }
+  const std::string* operator->() const { return text_.get(); }
+  // Whether both hold the one stored text (not merely equal ones).
+  bool sharedWith(const ItemText& other) const { return text_ == other.text_; }
+
+  friend bool operator==(const ItemText& a, const ItemText& b) { return a.str() == b.str(); }
+  friend bool operator==(const ItemText& a, const std::string& b) { return a.str() == b; }
+  friend bool operator==(const ItemText& a, std::string_view b) { return a.str() == b; }
+  friend bool operator==(const ItemText& a, const char* b) { return a.str() == b; }
+  friend std::ostream& operator<<(std::ostream& out, const ItemText& t) { return out << t.str(); }
+
+ private:
+  std::shared_ptr<const std::string> text_;
+};
+
+// An item's elements by name, held like ItemText by every copy of the item; a copy that is
+// changed gets a map of its own first (a reference from operator[] or emplace stays valid until
+// the item is next copied).
+class ItemProperties {
+ public:
+  using Map = std::map<std::string, PropertyValue>;
+  using const_iterator = Map::const_iterator;
+
+  ItemProperties() : map_(std::make_shared<Map>()) {}
+
+  const_iterator begin() const { return map_->begin(); }
+  const_iterator end() const { return map_->end(); }
+  const_iterator find(const std::string& key) const { return map_->find(key); }
+  const PropertyValue& at(const std::string& key) const { return map_->at(key); }
+  size_t size() const { return map_->size(); }
+  bool empty() const { return map_->empty(); }
+  bool sharedWith(const ItemProperties& other) const { return map_ == other.map_; }
+
+  PropertyValue& operator[](const std::string& key) { return own()[key]; }
+  template <class... Args>
+  std::pair<Map::iterator, bool> emplace(Args&&... args) {
+    return own().emplace(std::forward<Args>(args)...);
+  }
+
+ private:
+  Map& own() {
+    if (map_.use_count() != 1) map_ = std::make_shared<Map>(*map_);
+    return *map_;
+  }
+  std::shared_ptr<Map> map_;
+};
+
 // A feed item (SUAppcastItem). Texts are UTF-8.
 struct AppcastItem {
-  std::optional<std::string> versionString;
-  std::optional<std::string> displayVersionString;
-  std::optional<std::string> minimumSystemVersion;
-  std::optional<std::string> itemDescription;
+  std::optional<ItemText> versionString;
+  std::optional<ItemText> displayVersionString;
+  std::optional<ItemText> minimumSystemVersion;
+  std::optional<ItemText> itemDescription;
   bool isCriticalUpdate = false;
   bool isInformationOnlyUpdate = false;
   bool isDeltaUpdate = false;
   std::optional<std::string> fileURL;  // absolute URL text
   uint64_t contentLength = 0;
   // The item's elements by name, e.g. "quorvel:announcement".
-  std::map<std::string, PropertyValue> propertiesDictionary;
+  ItemProperties propertiesDictionary;
   // Delta archives keyed by the version they apply to; each value is an item of its own.
   std::map<std::string, std::shared_ptr<const AppcastItem>> deltaUpdates;
 };

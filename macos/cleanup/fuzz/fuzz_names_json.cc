@@ -39,6 +39,7 @@ bool ThreeNumbers(std::string_view s, bool no_leading_zero) {
 }
 
 bool ExpectedCopyName(std::string_view name) {
+  if (name.size() > 255) return false;  // longer than any directory entry's name
   if (!Consume(name, "Quorvel")) return false;
   if (name.size() < 4 || name.substr(name.size() - 4) != ".app") return false;
   std::string_view middle = name.substr(0, name.size() - 4);

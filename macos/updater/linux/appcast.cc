@@ -151,29 +151,60 @@ std::optional<size_t> CheckedTextLength(const xmlNode* n) {
   return total;
 }
 
+std::string RangeText(const UriTextRangeA& range) {
+  return range.first ? std::string(range.first, range.afterLast) : std::string();
+}
+
+// A URL as the feed reader hands it over. An absolute reference is kept exactly as written; a
+// relative one is resolved against the feed URL, with the host spelled as the text it comes from
+// spells it. The archive rule compares hosts as text, and the URL writer would otherwise spell
+// an address literal its own way (an IPv6 address written out in full), so that a feed on
+// [::1] could never match its own archives while a feed spelling the address out would match
+// archives on [::1].
 std::optional<std::string> Resolve(const std::string& reference, const std::string& base) {
   UriUriA ref{};
   UriUriA baseUri{};
   UriUriA resolved{};
   std::optional<std::string> out;
   const char* error = nullptr;
+  if (uriParseSingleUriA(&ref, reference.c_str(), &error) != URI_SUCCESS) return std::nullopt;
+  if (ref.scheme.first != nullptr) {
+    uriFreeUriMembersA(&ref);
+    return reference;
+  }
   if (uriParseSingleUriA(&baseUri, base.c_str(), &error) == URI_SUCCESS) {
-    if (uriParseSingleUriA(&ref, reference.c_str(), &error) == URI_SUCCESS) {
-      if (uriAddBaseUriA(&resolved, &ref, &baseUri) == URI_SUCCESS) {
-        int chars = 0;
-        if (uriToStringCharsRequiredA(&resolved, &chars) == URI_SUCCESS) {
-          std::string text(static_cast<size_t>(chars) + 1, '\0');
-          if (uriToStringA(text.data(), &resolved, chars + 1, nullptr) == URI_SUCCESS) {
-            text.resize(static_cast<size_t>(chars));
-            out = std::move(text);
-          }
+    if (uriAddBaseUriA(&resolved, &ref, &baseUri) == URI_SUCCESS) {
+      int chars = 0;
+      if (uriToStringCharsRequiredA(&resolved, &chars) == URI_SUCCESS) {
+        std::string text(static_cast<size_t>(chars) + 1, '\0');
+        if (uriToStringA(text.data(), &resolved, chars + 1, nullptr) == URI_SUCCESS) {
+          text.resize(static_cast<size_t>(chars));
+          out = std::move(text);
         }
-        uriFreeUriMembersA(&resolved);
       }
-      uriFreeUriMembersA(&ref);
+      // The host as written where the resolved URL took it from: the reference's own
+      // authority, else the feed URL's.
+      const std::string written =
+          RangeText(ref.hostText.first != nullptr ? ref.hostText : baseUri.hostText);
+      UriUriA again{};
+      if (out && uriParseSingleUriA(&again, out->c_str(), &error) == URI_SUCCESS) {
+        // An empty host may point at a constant of the parser rather than into the text.
+        if (again.hostText.first != again.hostText.afterLast) {
+          const auto at = static_cast<size_t>(again.hostText.first - out->c_str());
+          const auto length = static_cast<size_t>(again.hostText.afterLast - again.hostText.first);
+          std::string spelled = *out;
+          spelled.replace(at, length, written);
+          out = std::move(spelled);
+        }
+        uriFreeUriMembersA(&again);
+      } else {
+        out.reset();
+      }
+      uriFreeUriMembersA(&resolved);
     }
     uriFreeUriMembersA(&baseUri);
   }
+  uriFreeUriMembersA(&ref);
   return out;
 }
 

@@ -2,9 +2,32 @@
 #include "macos/updater/linux/appcast.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QV_TEST_ASAN_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QV_TEST_ASAN_ALLOCATOR 1
+#endif
+#endif
+#if defined(QV_TEST_ASAN_ALLOCATOR)
+// From the sanitizer runtime (not every compiler ships the header declaring it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace qv::updater::standin {
 namespace {
+
+// Bytes the process holds in allocations right now, from whichever allocator serves them.
+size_t AllocatedBytes() {
+#if defined(QV_TEST_ASAN_ALLOCATOR)
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+#endif
+}
 
 TEST(StandInVersions, OrderLikeTheFramework) {
   struct Case {
@@ -119,6 +142,36 @@ std::string TitledFeed(const std::string& prolog, const std::string& title) {
          "</title><enclosure url=\"a.zip\" "
          "xmlns:s=\"http://www.andymatuschak.org/xml-namespaces/sparkle\" s:version=\"2\"/>"
          "</item></channel></rss>";
+}
+
+// A delta entry is an item of its own but holds the texts of the item it belongs to: one long
+// description and many delta entries must not make the loaded feed many times its size.
+TEST(StandInAppcast, HoldsAFeedInAFewTimesItsSize) {
+  std::string feed =
+      "<rss xmlns:s=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel><item>"
+      "<s:version>2.0</s:version><title>" +
+      std::string(50000, 't') + "</title><description>" + std::string(900000, 'd') +
+      "</description><enclosure url=\"/releases/a.zip\"/><s:deltas>";
+  for (int i = 0; i < 300; ++i) {
+    feed += "<enclosure url=\"/releases/" + std::to_string(i) + ".delta\" s:deltaFrom=\"1." +
+            std::to_string(i) + "\"/>";
+  }
+  feed += "</s:deltas></item></channel></rss>";
+  const size_t before = AllocatedBytes();
+  const qv::Result<Appcast, std::string> parsed =
+      ParseAppcast(feed, "http://127.0.0.1:8080/feed.xml", "1.0");
+  const size_t held = AllocatedBytes() - before;
+  ASSERT_TRUE(parsed.ok()) << parsed.error();
+  ASSERT_EQ(parsed->items.size(), 1u);
+  const AppcastItem& item = parsed->items[0];
+  ASSERT_EQ(item.deltaUpdates.size(), 300u);
+  const AppcastItem& delta = *item.deltaUpdates.at("1.7");
+  EXPECT_EQ(delta.fileURL, "http://127.0.0.1:8080/releases/7.delta");
+  EXPECT_TRUE(delta.isDeltaUpdate);
+  ASSERT_TRUE(delta.itemDescription && item.itemDescription);
+  EXPECT_TRUE(delta.itemDescription->sharedWith(*item.itemDescription));
+  EXPECT_TRUE(delta.propertiesDictionary.sharedWith(item.propertiesDictionary));
+  EXPECT_LT(held, 4 * feed.size()) << "a feed of " << feed.size() << " bytes holds " << held;
 }
 
 TEST(StandInAppcast, RefusesWhatIsNotAFeed) {

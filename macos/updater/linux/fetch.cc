@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <mutex>
 
@@ -19,11 +20,34 @@ struct Transfer {
   const FetchHandlers* handlers;
   CURL* curl;
   bool http;
-  std::chrono::seconds stallBound;
+  FetchLimits limits;
   bool lengthReported = false;
   curl_off_t received = 0;
   std::chrono::steady_clock::time_point lastProgress = std::chrono::steady_clock::now();
+  // Bytes received by each moment since the request, for the rate over the last window: the
+  // front is the newest sample at least a window old once the transfer is that old.
+  struct Sample {
+    std::chrono::steady_clock::time_point at;
+    curl_off_t received;
+  };
+  std::deque<Sample> samples{{lastProgress, 0}};
 };
+
+// Whether less than the minimum rate arrived over the last window. Samples are kept a tenth of
+// a second apart at the closest, so a window holds a few hundred of them at most.
+bool BelowRate(Transfer& t, std::chrono::steady_clock::time_point now, curl_off_t received) {
+  const FetchLimits& limits = t.limits;
+  if (limits.minimumRate == 0 || limits.rateWindow.count() <= 0) return false;
+  if (now - t.samples.back().at >= std::chrono::milliseconds(100)) {
+    t.samples.push_back({now, received});
+  }
+  while (t.samples.size() > 1 && now - t.samples[1].at >= limits.rateWindow) t.samples.pop_front();
+  const Transfer::Sample& oldest = t.samples.front();
+  const auto span = std::chrono::duration_cast<std::chrono::milliseconds>(now - oldest.at);
+  if (span < limits.rateWindow) return false;
+  const auto bytes = static_cast<uint64_t>(received - oldest.received);
+  return bytes * 1000 < limits.minimumRate * static_cast<uint64_t>(span.count());
+}
 
 // Only a 200 answer carries the resource. A redirect's body is the server's note about where
 // to go, and following it would fetch from a place nobody vetted; any other status (partial or
@@ -59,7 +83,8 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
     t->received = received;
     t->lastProgress = now;
   }
-  return now - t->lastProgress >= t->stallBound ? 1 : 0;
+  if (BelowRate(*t, now, received)) return 1;
+  return now - t->lastProgress >= t->limits.stall ? 1 : 0;
 }
 
 // Only address literals of the loopback ranges, and "localhost", which the client resolves to
@@ -82,13 +107,13 @@ bool FetchableURL(std::string_view url) {
 }
 
 qv::Status<FetchFailure> Fetch(const std::string& url, const std::atomic<bool>& cancelled,
-                               const FetchHandlers& handlers, std::chrono::seconds stallBound) {
+                               const FetchHandlers& handlers, const FetchLimits& limits) {
   if (!FetchableURL(url)) return qv::Err{FetchFailure::kRefused};
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
   if (!curl) return qv::Err{FetchFailure::kFailed};
-  Transfer t{&cancelled, &handlers, curl.get(), url.compare(0, 5, "http:") == 0, stallBound};
+  Transfer t{&cancelled, &handlers, curl.get(), url.compare(0, 5, "http:") == 0, limits};
   CURL* c = curl.get();
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "file,http");
@@ -97,10 +122,13 @@ qv::Status<FetchFailure> Fetch(const std::string& url, const std::atomic<bool>& 
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 10L);
+  if (limits.deadline.count() > 0) {
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.deadline.count()));
+  }
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnData);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-  // Cancellation, and a server that stops sending, end the transfer from here.
+  // Cancellation, a server that stops sending and one sending too slowly end the transfer here.
   curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &OnProgress);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
   const CURLcode rc = curl_easy_perform(c);

@@ -41,7 +41,8 @@ class Fd {
 // either closes or holds the connection until the client goes away.
 class Peer {
  public:
-  Peer(std::string head, std::vector<std::string> chunks, bool hold)
+  Peer(std::string head, std::vector<std::string> chunks, bool hold,
+       std::chrono::milliseconds pause = 20ms)
       : listener_(socket(AF_INET, SOCK_STREAM, 0)) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -51,7 +52,7 @@ class Peer {
     EXPECT_EQ(listen(listener_.get(), 1), 0);
     getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&addr), &len);
     port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this, head = std::move(head), chunks = std::move(chunks), hold] {
+    thread_ = std::thread([this, head = std::move(head), chunks = std::move(chunks), hold, pause] {
       Fd conn(accept(listener_.get(), nullptr, nullptr));
       if (conn.get() < 0) return;
       char buf[4096];
@@ -63,8 +64,9 @@ class Peer {
       }
       send(conn.get(), head.data(), head.size(), MSG_NOSIGNAL);
       for (const std::string& chunk : chunks) {
-        std::this_thread::sleep_for(20ms);
-        send(conn.get(), chunk.data(), chunk.size(), MSG_NOSIGNAL);
+        std::this_thread::sleep_for(pause);
+        // Stops once the client has gone.
+        if (send(conn.get(), chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) return;
       }
       if (hold) {
         while (read(conn.get(), buf, sizeof buf) > 0) {
@@ -216,7 +218,7 @@ TEST(StandInFetch, EndsAStalledTransfer) {
     const FetchHandlers handlers = got.handlers();
     const auto start = std::chrono::steady_clock::now();
     auto fetch = std::async(std::launch::async, [&] {
-      return Fetch(peer.url("/stall"), cancelled, handlers, std::chrono::seconds(1));
+      return Fetch(peer.url("/stall"), cancelled, handlers, FetchLimits{.stall = 1s});
     });
     const bool ended = fetch.wait_for(6s) == std::future_status::ready;
     cancelled = true;  // lets a transfer that did not end go, so that the peer can finish
@@ -226,6 +228,73 @@ TEST(StandInFetch, EndsAStalledTransfer) {
     ASSERT_FALSE(status.ok()) << c.name;
     if (ended) {
       EXPECT_EQ(status.error(), FetchFailure::kFailed) << c.name;
+    }
+  }
+}
+
+// A server that keeps sending a little, never stalling, still cannot hold a feed past its
+// deadline or an archive below its rate. The bounds are scaled down to seconds here.
+TEST(StandInFetch, EndsATricklingTransfer) {
+  EXPECT_EQ(FeedLimits().deadline, kFeedDeadline);
+  EXPECT_EQ(kFeedDeadline, std::chrono::seconds(30));
+  EXPECT_EQ(ArchiveLimits().minimumRate, 1024u);
+  EXPECT_EQ(ArchiveLimits().rateWindow, std::chrono::seconds(30));
+  EXPECT_EQ(ArchiveLimits().deadline, std::chrono::milliseconds(0));  // archives may be large
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
+  const auto trickle = [](size_t first, size_t each, int count) {
+    std::vector<std::string> chunks{std::string(first, 'f')};
+    for (int i = 0; i < count; ++i) chunks.emplace_back(each, 't');
+    return chunks;
+  };
+  const FetchLimits deadline{.deadline = 1500ms};
+  const FetchLimits rate{.minimumRate = 1024, .rateWindow = 1500ms};
+  struct Case {
+    const char* name;
+    FetchLimits limits;
+    std::string head;
+    std::vector<std::string> chunks;
+    bool ended;  // by a bound, before the peer has sent everything
+  };
+  const Case cases[] = {
+      // 10 bytes every 100 ms for 10 s.
+      {"feed trickling its body", deadline, head, trickle(10, 10, 100), true},
+      // The deadline runs from the request: a peer that never answers is ended as well.
+      {"feed never answering", deadline, "", {}, true},
+      {"feed answering in time",
+       deadline,
+       "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n",
+       {"hello"},
+       false},
+      // 50 bytes every 100 ms: 500 bytes a second.
+      {"archive below the rate", rate, head, trickle(50, 50, 100), true},
+      // A fast start does not buy a slow rest: every window counts.
+      {"archive slowing down", rate, head, trickle(8000, 50, 100), true},
+      // 1000 bytes every 100 ms, five times the rate, for 2.5 s.
+      {"archive above the rate", rate, "HTTP/1.1 200 OK\r\nContent-Length: 25000\r\n\r\n",
+       trickle(0, 1000, 25), false},
+  };
+  for (const Case& c : cases) {
+    Peer peer(c.head, c.chunks, true, 100ms);
+    std::atomic<bool> cancelled{false};
+    Received got;
+    const FetchHandlers handlers = got.handlers();
+    const auto start = std::chrono::steady_clock::now();
+    auto fetch = std::async(std::launch::async, [&] {
+      return Fetch(peer.url("/slow"), cancelled, handlers, c.limits);
+    });
+    const bool done = fetch.wait_for(6s) == std::future_status::ready;
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    cancelled = true;  // lets a transfer that did not end go, so that the peer can finish
+    const qv::Status<FetchFailure> status = fetch.get();
+    EXPECT_TRUE(done) << c.name << ": still going after 6 s";
+    if (!done) continue;
+    if (c.ended) {
+      ASSERT_FALSE(status.ok()) << c.name;
+      EXPECT_EQ(status.error(), FetchFailure::kFailed) << c.name;
+      EXPECT_GE(elapsed, 1400ms) << c.name;
+      EXPECT_LT(got.body.size(), 100000u) << c.name;
+    } else {
+      EXPECT_TRUE(status.ok()) << c.name;
     }
   }
 }

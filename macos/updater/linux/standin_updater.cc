@@ -289,7 +289,7 @@ void StandInUpdater::loadFeed(const std::string& url) {
       body->append(chunk);
       return body->size() <= kMaxFeedBytes;  // a feed is small; anything larger is refused
     };
-    const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers);
+    const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers, FeedLimits());
     const bool ok = status.ok();
     loop_.post([this, generation, ok, body] {
       if (generation != generation_ || phase_ != Phase::kChecking) return;
@@ -441,7 +441,8 @@ void StandInUpdater::download() {
              });
              return true;
            };
-           const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers);
+           const qv::Status<FetchFailure> status =
+               Fetch(url, job.cancelled, handlers, ArchiveLimits());
            loop_.post([this, live, ok = status.ok()] {
              if (live()) downloadFinished(ok);
            });
