@@ -35,15 +35,14 @@ function(qv_add_gtest name)
     ENVIRONMENT "QV_BUILD_DIR=${PROJECT_BINARY_DIR};QV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
 
-# qv_add_fuzz(<name> SOURCES <files>... COVERS <libs>... [LIBS <libs>...] [SEEDS|CORPUS <dir>...]
+# qv_add_fuzz(<name> SOURCES <files>... COVERS <libs>... [LIBS <libs>...] [SEEDS <dir>...]
 #             [DICT <file>] [ARGS <flags>...] [LABELS <labels>...])
-# A libFuzzer target, registered to run for a bounded time from the committed seeds in SEEDS
-# (CORPUS names the same thing). New inputs go to the build folder, so the committed seeds stay
-# untouched. The libraries in COVERS, the code under test, are instrumented too, so the fuzzer
-# is guided by that code and not only by its entry point; a target without them fuzzes blind, so
-# it is refused. DICT is a libFuzzer dictionary of the input format's tokens.
+# A libFuzzer target, registered to run for a bounded time from the committed seeds in SEEDS.
+# New inputs go to the build folder, so the committed seeds stay untouched. The libraries in
+# COVERS, the code under test, are instrumented too, so the fuzzer is guided by that code and not
+# only by its entry point; a target without them fuzzes blind, so it is refused. DICT is a libFuzzer dictionary of the input format's tokens.
 function(qv_add_fuzz name)
-  cmake_parse_arguments(ARG "" "DICT" "SOURCES;LIBS;COVERS;SEEDS;CORPUS;ARGS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DICT" "SOURCES;LIBS;COVERS;SEEDS;ARGS;LABELS" ${ARGN})
   if(NOT ARG_COVERS)
     message(FATAL_ERROR "fuzz target ${name}: COVERS must name the libraries it tests")
   endif()
@@ -63,7 +62,7 @@ function(qv_add_fuzz name)
   endif()
   set(found ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
   file(MAKE_DIRECTORY ${found})
-  add_test(NAME ${name} COMMAND ${name} ${flags} ${ARG_ARGS} ${found} ${ARG_SEEDS} ${ARG_CORPUS})
+  add_test(NAME ${name} COMMAND ${name} ${flags} ${ARG_ARGS} ${found} ${ARG_SEEDS})
   set_tests_properties(${name} PROPERTIES LABELS "fuzz;${ARG_LABELS}" TIMEOUT 120)
 endfunction()
 
