@@ -170,6 +170,22 @@ const release = (version, more = {}) => ({
 
 // --- scenarios -------------------------------------------------------------------------------
 
+// Runs a plain script in a node process of its own; killed after 10 s, so a process kept alive
+// shows as a signal.
+async function runScript(script) {
+  const child = spawn(process.execPath, ['-e', script], { stdio: ['ignore', 'pipe', 'pipe'] });
+  running.add(child);
+  let out = '';
+  let err = '';
+  child.stdout.setEncoding('utf8').on('data', (chunk) => { out += chunk; });
+  child.stderr.setEncoding('utf8').on('data', (chunk) => { err += chunk; });
+  const timer = setTimeout(() => child.kill('SIGKILL'), 10000);
+  const [code, signal] = await once(child, 'exit');
+  clearTimeout(timer);
+  running.delete(child);
+  return { code, signal, out, err };
+}
+
 test('a user-initiated check downloads, reports ready and installs', async () => {
   const announcement = JSON.stringify({ headline: 'Faster sync', links: [1, 2] });
   feedText = feed(item({ version: '2.0', description: 'First\n\nThird',
@@ -242,16 +258,7 @@ test('the events of a check arrive although nothing else keeps the process alive
     const script = `const services = require(${JSON.stringify(path.join(process.env.QV_MODULE_DIR, 'macos_services.node'))});
       services.start(${JSON.stringify(url)}, (event) => console.log(event), false);
       services.check();`;
-    const child = spawn(process.execPath, ['-e', script], { stdio: ['ignore', 'pipe', 'pipe'] });
-    running.add(child);
-    let out = '';
-    let err = '';
-    child.stdout.setEncoding('utf8').on('data', (chunk) => { out += chunk; });
-    child.stderr.setEncoding('utf8').on('data', (chunk) => { err += chunk; });
-    const timer = setTimeout(() => child.kill('SIGKILL'), 10000);
-    const [code, signal] = await once(child, 'exit');
-    clearTimeout(timer);
-    running.delete(child);
+    const { code, signal, out, err } = await runScript(script);
     assert.equal(signal, null, `${name}: the process was kept alive`);
     assert.equal(code, 0, `${name}: ${err}`);
     const events = out.trim().split('\n').map((line) => JSON.parse(line));
@@ -400,16 +407,7 @@ test('the process exits cleanly in the middle of a download', async () => {
       if (JSON.parse(event).percent === 40) process.exit(0);
     }, false);
     services.check();`;
-  const child = spawn(process.execPath, ['-e', script], { stdio: ['ignore', 'pipe', 'pipe'] });
-  running.add(child);
-  let out = '';
-  let err = '';
-  child.stdout.setEncoding('utf8').on('data', (chunk) => { out += chunk; });
-  child.stderr.setEncoding('utf8').on('data', (chunk) => { err += chunk; });
-  const timer = setTimeout(() => child.kill('SIGKILL'), 10000);
-  const [code, signal] = await once(child, 'exit');
-  clearTimeout(timer);
-  running.delete(child);
+  const { code, signal, out, err } = await runScript(script);
   assert.equal(signal, null, err);
   assert.equal(code, 0, err);
   assert.equal(err, '');
