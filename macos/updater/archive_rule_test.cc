@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "macos/updater/framework.h"
+#include "macos/updater/platform.h"
 
 namespace qv::updater {
 namespace {

@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "macos/updater/platform.h"
 #include "macos/updater/release.h"
 
 namespace qv::updater {

@@ -30,28 +30,27 @@ std::optional<std::string> Property(const AppcastItem& item, const std::string& 
 
 }  // namespace
 
-StandInUpdater::StandInUpdater(napi_env env, UpdaterClient& client, Host host)
-    : env_(env), client_(client), host_(std::move(host)), loop_(env) {
-  // Added after the loop's channel exists, so it runs before the runtime closes that channel.
-  napi_add_env_cleanup_hook(env_, &StandInUpdater::Teardown, this);
+StandInUpdater::StandInUpdater(UpdaterClient& client, Host host, std::unique_ptr<MainQueue> queue)
+    : client_(client), host_(std::move(host)), loop_(std::move(queue)) {
+  // Runs while the queue can still take the jobs' last posts.
+  loop_.setTeardown([this] { teardown(); });
 }
 
 StandInUpdater::~StandInUpdater() {
   if (!tornDown_) {
-    napi_remove_env_cleanup_hook(env_, &StandInUpdater::Teardown, this);
-    Teardown(this);
+    loop_.setTeardown(nullptr);
+    teardown();
   }
 }
 
-void StandInUpdater::Teardown(void* self) {
-  auto* updater = static_cast<StandInUpdater*>(self);
-  updater->tornDown_ = true;
-  for (const std::shared_ptr<Job>& job : updater->jobs_) {
+void StandInUpdater::teardown() {
+  tornDown_ = true;
+  for (const std::shared_ptr<Job>& job : jobs_) {
     job->cancelled = true;
     if (job->thread.joinable()) job->thread.join();
   }
-  updater->jobs_.clear();
-  updater->loop_.shutdown();
+  jobs_.clear();
+  loop_.shutdown();
 }
 
 qv::Status<FrameworkError> StandInUpdater::startUpdater() {
@@ -565,10 +564,12 @@ void StandInUpdater::finishJob(const std::shared_ptr<Job>& job) {
 
 namespace platform {
 
-std::unique_ptr<FrameworkUpdater> CreateFrameworkUpdater(napi_env env, UpdaterClient& client) {
+std::unique_ptr<FrameworkUpdater> CreateFrameworkUpdater(UpdaterClient& client,
+                                                         const MainQueueFactory& makeMainQueue) {
   return std::make_unique<standin::StandInUpdater>(
-      env, client,
-      standin::Host{QV_UPDATER_STANDIN_APPLICATION_VERSION, QV_UPDATER_STANDIN_SYSTEM_VERSION});
+      client,
+      standin::Host{QV_UPDATER_STANDIN_APPLICATION_VERSION, QV_UPDATER_STANDIN_SYSTEM_VERSION},
+      makeMainQueue());
 }
 
 }  // namespace platform

@@ -7,8 +7,6 @@
 // running. No installer outlives a session, so no update is ever offered as staged.
 #pragma once
 
-#include <node_api.h>
-
 #include <atomic>
 #include <cstdint>
 #include <list>
@@ -21,6 +19,7 @@
 #include "macos/updater/framework.h"
 #include "macos/updater/framework_orders.h"
 #include "macos/updater/linux/main_loop.h"
+#include "macos/updater/platform.h"
 
 namespace qv::updater::standin {
 
@@ -39,7 +38,8 @@ enum StandInErrorCode : int64_t {
 
 class StandInUpdater final : public FrameworkUpdater {
  public:
-  StandInUpdater(napi_env env, UpdaterClient& client, Host host);
+  // Main thread. The framework works on the main thread through queue.
+  StandInUpdater(UpdaterClient& client, Host host, std::unique_ptr<MainQueue> queue);
   ~StandInUpdater() override;
   StandInUpdater(const StandInUpdater&) = delete;
   StandInUpdater& operator=(const StandInUpdater&) = delete;
@@ -119,9 +119,9 @@ class StandInUpdater final : public FrameworkUpdater {
   // Runs work on a thread of its own; results come back through post().
   std::shared_ptr<Job> startJob(std::function<void(Job&)> work);
   void finishJob(const std::shared_ptr<Job>& job);
-  static void Teardown(void* self);
+  // At environment teardown, or when destroyed: stops the jobs and the loop.
+  void teardown();
 
-  napi_env env_;
   UpdaterClient& client_;
   Host host_;
   MainLoop loop_;

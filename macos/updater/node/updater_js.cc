@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "macos/updater/framework.h"
+#include "macos/updater/node/main_queue_js.h"
+#include "macos/updater/platform.h"
 #include "macos/updater/updater.h"
 #include "qv/napi.h"
 
@@ -148,7 +149,9 @@ napi_value Start(napi_env env, napi_callback_info info) {
   controller->start(
       std::move(feed), [channel = events](const std::string& text) { return Queue(channel, text); },
       [env](QuorvelUpdater& client) {
-        auto framework = qv::updater::platform::CreateFrameworkUpdater(env, client);
+        auto framework = qv::updater::platform::CreateFrameworkUpdater(client, [env] {
+          return std::make_unique<qv::updater::JavaScriptMainQueue>(env);
+        });
         framework->setEventFlush([env] { FlushEvents(env); });
         return framework;
       },
