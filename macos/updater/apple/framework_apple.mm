@@ -126,8 +126,8 @@ std::optional<UrlParts> ParseUrl(std::string_view text) {
 }
 
 // The framework runs on the main queue of libdispatch: no main queue is asked for.
-std::unique_ptr<FrameworkUpdater> CreateFrameworkUpdater(UpdaterClient& client,
-                                                         const MainQueueFactory& /*makeMainQueue*/) {
+std::unique_ptr<FrameworkUpdater> CreateFrameworkUpdater(
+    UpdaterClient& client, const MainQueueFactory& /*makeMainQueue*/) {
   QuorvelUpdater* driver = [[QuorvelUpdater alloc] initWithClient:&client];
   // Without the framework the driver has no updater, and startUpdater() reports that.
   if (SparkleLoaded()) {

@@ -8,6 +8,7 @@
 
 #include "macos/updater/linux/timer_queue.h"
 #include "macos/updater/platform.h"
+#include "qv/thread_affinity.h"
 
 namespace qv::updater::standin {
 
@@ -30,6 +31,7 @@ class MainLoop {
   void shutdown();
 
  private:
+  qv::ThreadAffinity thread_;  // the main thread, which makes the loop
   std::unique_ptr<MainQueue> queue_;
   bool closed_ = false;
   TimerQueue timers_;

@@ -20,6 +20,7 @@
 #include "macos/updater/framework_orders.h"
 #include "macos/updater/linux/main_loop.h"
 #include "macos/updater/platform.h"
+#include "qv/thread_affinity.h"
 
 namespace qv::updater::standin {
 
@@ -89,6 +90,20 @@ class StandInUpdater final : public FrameworkUpdater {
   };
   using ArgsPtr = std::shared_ptr<Args>;
 
+  // The session, and when named its phase, that a reply or a result belongs to. Taken on the main
+  // thread when the work that answers is set going.
+  struct Ticket {
+    uint64_t generation = 0;
+    std::optional<Phase> phase;
+  };
+  Ticket ticket(std::optional<Phase> phase = std::nullopt) const { return {generation_, phase}; }
+  // Whether the ticket's session is still the current one (in its phase): replies and results of
+  // an earlier session, or of a phase already left, are ignored.
+  bool current(const Ticket& ticket) const;
+  // work, made to do nothing when called once its ticket is no longer current.
+  template <class Work>
+  auto guarded(Ticket ticket, Work work);
+
   // Makes the segment's calls in order; a later turn of the loop, or an acknowledgement, goes on
   // where the segment says so. then runs once the segment has been played to its end.
   void play(const orders::Segment& segment, const ArgsPtr& args,
@@ -122,6 +137,8 @@ class StandInUpdater final : public FrameworkUpdater {
   // At environment teardown, or when destroyed: stops the jobs and the loop.
   void teardown();
 
+  // Everything but post() of the loop and a job's own work runs on the main thread.
+  qv::ThreadAffinity thread_;
   UpdaterClient& client_;
   Host host_;
   MainLoop loop_;

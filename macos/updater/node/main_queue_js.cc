@@ -33,8 +33,7 @@ void JavaScriptMainQueue::Teardown(void* self) {
 
 void JavaScriptMainQueue::Run(napi_env env, napi_value /*callback*/, void* /*context*/,
                               void* data) {
-  const std::unique_ptr<std::function<void()>> task =
-      qv::napi::adopt<std::function<void()>>(data);
+  const std::unique_ptr<std::function<void()>> task = qv::napi::adopt<std::function<void()>>(data);
   if (env != nullptr) (*task)();  // without an environment the channel is being torn down
 }
 

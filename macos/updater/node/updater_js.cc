@@ -149,9 +149,8 @@ napi_value Start(napi_env env, napi_callback_info info) {
   controller->start(
       std::move(feed), [channel = events](const std::string& text) { return Queue(channel, text); },
       [env](QuorvelUpdater& client) {
-        auto framework = qv::updater::platform::CreateFrameworkUpdater(client, [env] {
-          return std::make_unique<qv::updater::JavaScriptMainQueue>(env);
-        });
+        auto framework = qv::updater::platform::CreateFrameworkUpdater(
+            client, [env] { return std::make_unique<qv::updater::JavaScriptMainQueue>(env); });
         framework->setEventFlush([env] { FlushEvents(env); });
         return framework;
       },
