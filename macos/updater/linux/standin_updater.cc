@@ -131,6 +131,11 @@ void StandInUpdater::play(const orders::Segment& segment, const ArgsPtr& args,
   playFrom(segment.calls, 0, args, then);
 }
 
+void StandInUpdater::playInSession(const orders::Segment& segment, const ArgsPtr& args,
+                                   std::function<void()> then) {
+  play(segment, args, guarded(ticket(), std::move(then)));
+}
+
 void StandInUpdater::playFrom(std::span<const orders::Call> calls, size_t index,
                               const ArgsPtr& args, const std::function<void()>& then) {
   thread_.assert_on_thread();
@@ -272,19 +277,19 @@ void StandInUpdater::beginCheck(UpdateCheck check) {
   phase_ = Phase::kChecking;
   item_.reset();
   auto args = std::make_shared<Args>();
-  play(orders::kCheckBegins, args, guarded(ticket(), [this, args] {
-         if (!args->feed || !platform::ParseUrl(*args->feed)) {
-           // A configuration error: no next check is scheduled.
-           end(userInitiated() ? orders::kUserError : orders::kBackgroundError,
-               MakeError(kInvalidFeedURLError, "The feed URL is missing or not valid."), false);
-           return;
-         }
-         // Only while the feed loads; afterwards the cancellation is ignored.
-         args->cancellation = Block(guarded(
-             ticket(Phase::kChecking), [this] { end(orders::kUserAbort, std::nullopt, true); }));
-         play(userInitiated() ? orders::kUserFeedCheck : orders::kBackgroundFeedCheck, args,
-              guarded(ticket(Phase::kChecking), [this, args] { loadFeed(*args->feed); }));
-       }));
+  playInSession(orders::kCheckBegins, args, [this, args] {
+    if (!args->feed || !platform::ParseUrl(*args->feed)) {
+      // A configuration error: no next check is scheduled.
+      end(userInitiated() ? orders::kUserError : orders::kBackgroundError,
+          MakeError(kInvalidFeedURLError, "The feed URL is missing or not valid."), false);
+      return;
+    }
+    // Only while the feed loads; afterwards the cancellation is ignored.
+    args->cancellation = Block(
+        guarded(ticket(Phase::kChecking), [this] { end(orders::kUserAbort, std::nullopt, true); }));
+    play(userInitiated() ? orders::kUserFeedCheck : orders::kBackgroundFeedCheck, args,
+         guarded(ticket(Phase::kChecking), [this, args] { loadFeed(*args->feed); }));
+  });
 }
 
 void StandInUpdater::loadFeed(const std::string& url) {
@@ -321,75 +326,74 @@ void StandInUpdater::feedLoaded(const std::string& body) {
   }
   auto args = std::make_shared<Args>();
   args->appcast = std::move(*parsed);
-  play(orders::kFeedLoaded, args, guarded(ticket(), [this, args] {
-         phase_ = Phase::kFound;  // the check can no longer be cancelled
-         const Appcast& appcast = *args->appcast;
-         // The newest item overall, and the newest one this system can run.
-         const AppcastItem* latest = nullptr;
-         const AppcastItem* best = nullptr;
-         const auto newer = [](const AppcastItem* a, const AppcastItem& b) {
-           return !a || CompareVersions(*b.versionString, *a->versionString) > 0;
-         };
-         const auto minimumFits = [&](const AppcastItem& item) {
-           return !item.minimumSystemVersion ||
-                  CompareVersions(*item.minimumSystemVersion, host_.systemVersion) <= 0;
-         };
-         const auto maximumFits = [&](const AppcastItem& item) {
-           const std::optional<std::string> maximum =
-               Property(item, "sparkle:maximumSystemVersion");
-           return !maximum || CompareVersions(*maximum, host_.systemVersion) >= 0;
-         };
-         for (const AppcastItem& item : appcast.items) {
-           if (newer(latest, item)) latest = &item;
-           if (minimumFits(item) && maximumFits(item) && newer(best, item)) best = &item;
-         }
-         if (best && CompareVersions(*best->versionString, host_.applicationVersion) > 0) {
-           offer(*best);
-           return;
-         }
-         // An empty feed counts as being on the latest version.
-         int64_t reason = kReasonOnLatestVersion;
-         if (latest) {
-           const int order = CompareVersions(*latest->versionString, host_.applicationVersion);
-           if (order > 0) {
-             reason = !minimumFits(*latest)   ? kReasonSystemIsTooOld
-                      : !maximumFits(*latest) ? kReasonSystemIsTooNew
-                                              : kReasonUnknown;
-           } else {
-             reason = order == 0 ? kReasonOnLatestVersion : kReasonOnNewerThanLatestVersion;
-           }
-         }
-         noUpdate(reason, latest ? std::make_shared<AppcastItem>(*latest) : nullptr);
-       }));
+  playInSession(orders::kFeedLoaded, args, [this, args] {
+    phase_ = Phase::kFound;  // the check can no longer be cancelled
+    const Appcast& appcast = *args->appcast;
+    // The newest item overall, and the newest one this system can run.
+    const AppcastItem* latest = nullptr;
+    const AppcastItem* best = nullptr;
+    const auto newer = [](const AppcastItem* a, const AppcastItem& b) {
+      return !a || CompareVersions(*b.versionString, *a->versionString) > 0;
+    };
+    const auto minimumFits = [&](const AppcastItem& item) {
+      return !item.minimumSystemVersion ||
+             CompareVersions(*item.minimumSystemVersion, host_.systemVersion) <= 0;
+    };
+    const auto maximumFits = [&](const AppcastItem& item) {
+      const std::optional<std::string> maximum = Property(item, "sparkle:maximumSystemVersion");
+      return !maximum || CompareVersions(*maximum, host_.systemVersion) >= 0;
+    };
+    for (const AppcastItem& item : appcast.items) {
+      if (newer(latest, item)) latest = &item;
+      if (minimumFits(item) && maximumFits(item) && newer(best, item)) best = &item;
+    }
+    if (best && CompareVersions(*best->versionString, host_.applicationVersion) > 0) {
+      offer(*best);
+      return;
+    }
+    // An empty feed counts as being on the latest version.
+    int64_t reason = kReasonOnLatestVersion;
+    if (latest) {
+      const int order = CompareVersions(*latest->versionString, host_.applicationVersion);
+      if (order > 0) {
+        reason = !minimumFits(*latest)   ? kReasonSystemIsTooOld
+                 : !maximumFits(*latest) ? kReasonSystemIsTooNew
+                                         : kReasonUnknown;
+      } else {
+        reason = order == 0 ? kReasonOnLatestVersion : kReasonOnNewerThanLatestVersion;
+      }
+    }
+    noUpdate(reason, latest ? std::make_shared<AppcastItem>(*latest) : nullptr);
+  });
 }
 
 void StandInUpdater::offer(const AppcastItem& item) {
   item_ = item;
   auto args = std::make_shared<Args>();
   args->item = item;
-  play(orders::kProceed, args, guarded(ticket(), [this, args] {
-         if (!args->proceed) {
-           // A refusal without an error ends the session quietly.
-           if (args->refusal.domain.empty()) {
-             end(userInitiated() ? orders::kUserAbort : orders::kBackgroundEnd, std::nullopt, true);
-           } else {
-             fail(args->refusal);
-           }
-           return;
-         }
-         play(orders::kValidUpdate, args, guarded(ticket(), [this, args] {
-                if (!userInitiated()) {
-                  download();
-                  return;
-                }
-                phase_ = Phase::kOffered;
-                showingUpdate_ = true;
-                args->state = UserUpdateState{.stage = 0, .userInitiated = true};
-                args->choice = ChoiceReply(guarded(ticket(Phase::kOffered),
-                                                   [this](int64_t choice) { choiceMade(choice); }));
-                play(orders::kOffer, args);
-              }));
-       }));
+  playInSession(orders::kProceed, args, [this, args] {
+    if (!args->proceed) {
+      // A refusal without an error ends the session quietly.
+      if (args->refusal.domain.empty()) {
+        end(userInitiated() ? orders::kUserAbort : orders::kBackgroundEnd, std::nullopt, true);
+      } else {
+        fail(args->refusal);
+      }
+      return;
+    }
+    playInSession(orders::kValidUpdate, args, [this, args] {
+      if (!userInitiated()) {
+        download();
+        return;
+      }
+      phase_ = Phase::kOffered;
+      showingUpdate_ = true;
+      args->state = UserUpdateState{.stage = 0, .userInitiated = true};
+      args->choice = ChoiceReply(
+          guarded(ticket(Phase::kOffered), [this](int64_t choice) { choiceMade(choice); }));
+      play(orders::kOffer, args);
+    });
+  });
 }
 
 void StandInUpdater::choiceMade(int64_t choice) {
@@ -465,15 +469,15 @@ void StandInUpdater::downloadFinished(bool ok) {
     }
     return;
   }
-  play(orders::kExtract, std::make_shared<Args>(), guarded(ticket(), [this, extracted] {
-         if (std::optional<FrameworkError> error = extracted()) {
-           fail(*error);
-           return;
-         }
-         auto args = std::make_shared<Args>();
-         args->progress = 1.0;
-         play(orders::kExtractionProgress, args, guarded(ticket(), [this] { ready(); }));
-       }));
+  playInSession(orders::kExtract, std::make_shared<Args>(), [this, extracted] {
+    if (std::optional<FrameworkError> error = extracted()) {
+      fail(*error);
+      return;
+    }
+    auto args = std::make_shared<Args>();
+    args->progress = 1.0;
+    playInSession(orders::kExtractionProgress, args, [this] { ready(); });
+  });
 }
 
 void StandInUpdater::ready() {
@@ -492,9 +496,9 @@ void StandInUpdater::installOnQuit() {
     phase_ = Phase::kInstalling;
     play(orders::kSilentInstall, std::make_shared<Args>());
   }));
-  play(orders::kInstallOnQuit, args, guarded(ticket(), [this, args] {
-         if (!args->handled) end(orders::kBackgroundEnd, std::nullopt, true);
-       }));
+  playInSession(orders::kInstallOnQuit, args, [this, args] {
+    if (!args->handled) end(orders::kBackgroundEnd, std::nullopt, true);
+  });
 }
 
 void StandInUpdater::noUpdate(int64_t reason, std::shared_ptr<const AppcastItem> latest) {

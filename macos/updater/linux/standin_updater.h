@@ -110,6 +110,9 @@ class StandInUpdater final : public FrameworkUpdater {
             const std::function<void()>& then = {});
   void playFrom(std::span<const orders::Call> calls, size_t index, const ArgsPtr& args,
                 const std::function<void()>& then);
+  // play, going on with then only while the session it was played in is current.
+  void playInSession(const orders::Segment& segment, const ArgsPtr& args,
+                     std::function<void()> then);
   void nextTurn(std::function<void()> task);
 
   void startUpdateCycle();
