@@ -8,7 +8,8 @@
 namespace qv::host {
 namespace {
 
-// Room for many messages per receive, so a long one costs few system calls.
+// Room for many messages per receive, so a long one costs few system calls. (Zeroed when made:
+// the macOS SDKs' libc++ has no make_unique_for_overwrite, and it is made rarely.)
 constexpr std::size_t kBuffer = 1 << 20;
 // Receives get at least this much room; with less left, the rest moves to the front.
 constexpr std::size_t kMinReceive = 64 * 1024;
@@ -18,7 +19,7 @@ constexpr std::size_t kKeptBuffer = 4 * kBuffer;
 }  // namespace
 
 LineReader::LineReader(int fd)
-    : fd_(fd), capacity_(kBuffer), buffer_(std::make_unique_for_overwrite<char[]>(kBuffer)) {}
+    : fd_(fd), capacity_(kBuffer), buffer_(std::make_unique<char[]>(kBuffer)) {}
 
 qv::Result<std::size_t, int> LineReader::receive() {
   const std::size_t rest = end_ - begin_;
@@ -27,14 +28,14 @@ qv::Result<std::size_t, int> LineReader::receive() {
     begin_ = scanned_ = end_ = 0;
     if (capacity_ > kKeptBuffer) {
       capacity_ = kBuffer;
-      buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
+      buffer_ = std::make_unique<char[]>(capacity_);
     }
   } else if (capacity_ - end_ < kMinReceive) {
     // Only the part of a line that straddles the end of the room is moved, and only when the
     // room runs out.
     if (capacity_ - rest < kMinReceive) {
       const std::size_t grown = std::max(2 * capacity_, rest + kMinReceive);
-      auto bigger = std::make_unique_for_overwrite<char[]>(grown);
+      auto bigger = std::make_unique<char[]>(grown);
       std::memcpy(bigger.get(), buffer_.get() + begin_, rest);
       buffer_ = std::move(bigger);
       capacity_ = grown;

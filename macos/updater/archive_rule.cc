@@ -1,6 +1,6 @@
 #include "macos/updater/archive_rule.h"
 
-#include "macos/updater/framework.h"
+#include "macos/updater/platform.h"
 #include "qv/escape.h"
 
 namespace qv::updater {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "macos/updater/framework.h"
+#include "macos/updater/platform.h"
 #if !defined(__APPLE__)
 #include "macos/updater/linux/appcast.h"
 #endif

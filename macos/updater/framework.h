@@ -4,10 +4,9 @@
 // delegate callbacks in C++ form. A platform adapter forwards the framework's callbacks to it
 // (on Apple platforms an Objective-C++ object conforming to SPUUserDriver and SPUUpdaterDelegate;
 // elsewhere a stand-in framework) and implements FrameworkUpdater over the framework's updater.
+// Creating it, and the other services of the platform, are in platform.h.
 // Everything here is used on the main thread only.
 #pragma once
-
-#include <node_api.h>
 
 #include <cstdint>
 #include <functional>
@@ -273,33 +272,5 @@ class FrameworkUpdater {
   // that the last events of that work still arrive. By default it is ignored.
   virtual void setEventFlush(const std::function<void()>& /*flush*/) {}
 };
-
-// The parts of a URL that the archive rule compares, as the platform's URL parser gives them.
-// Absent components are nullopt.
-struct UrlParts {
-  std::optional<std::string> scheme;
-  std::optional<std::string> host;
-  std::optional<std::string> port;
-  std::optional<std::string> user;
-  std::optional<std::string> password;
-  std::optional<std::string> query;
-  std::optional<std::string> fragment;
-  std::string path;
-};
-
-// Platform services, one implementation per platform.
-namespace platform {
-
-// Whether the caller runs on the process's main thread.
-bool IsMainThread();
-// The application's configured feed (Info.plist "SUFeedURL"), if any.
-std::optional<std::string> ConfiguredFeedURL();
-// Parses an absolute URL; nullopt when the text is not one.
-std::optional<UrlParts> ParseUrl(std::string_view text);
-// Creates the framework updater over client (its user driver and delegate). env is the
-// JavaScript environment whose thread is the main thread.
-std::unique_ptr<FrameworkUpdater> CreateFrameworkUpdater(napi_env env, UpdaterClient& client);
-
-}  // namespace platform
 
 }  // namespace qv::updater

@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "macos/updater/platform.h"
 #include "macos/updater/release.h"
 
 namespace qv::updater {
@@ -65,6 +66,7 @@ void QuorvelUpdater::traceCode(std::string_view label, int64_t code) {
 }
 
 void QuorvelUpdater::emit(const Json& event) {
+  thread_.assert_on_thread();
   const Json* type = event.find("type");
   const std::string* label = type ? type->string() : nullptr;
   traceCode(label ? *label : std::string_view(), EventCode(event));
@@ -73,6 +75,7 @@ void QuorvelUpdater::emit(const Json& event) {
 }
 
 void QuorvelUpdater::waitFor(const ChoiceReply& reply) {
+  thread_.assert_on_thread();
   installHandler = Block([reply] { reply(kChoiceInstall); });
   skipHandler = Block([reply] { reply(kChoiceSkip); });
 }
@@ -120,6 +123,7 @@ bool QuorvelUpdater::allowsAs(const std::optional<std::string>& url,
 
 void QuorvelUpdater::start(std::string feedText, EventChannel channel,
                            const FrameworkFactory& makeFramework, bool checkNow) {
+  thread_.assert_on_thread();
   // An empty text leaves the feed unset, so the application's configured feed applies.
   if (!feedText.empty()) feed = std::move(feedText);
   events = std::move(channel);
@@ -134,6 +138,7 @@ void QuorvelUpdater::start(std::string feedText, EventChannel channel,
 }
 
 void QuorvelUpdater::check() {
+  thread_.assert_on_thread();
   traceCode("request-check", 0);
   if (sessionInProgress() && !installHandler) {
     pendingCheck = true;
@@ -143,6 +148,7 @@ void QuorvelUpdater::check() {
 }
 
 bool QuorvelUpdater::install() {
+  thread_.assert_on_thread();
   if (!installHandler) return false;
   // Cleared before it runs, so the framework is answered at most once.
   Block handler = std::exchange(installHandler, Block());
@@ -152,6 +158,7 @@ bool QuorvelUpdater::install() {
 }
 
 bool QuorvelUpdater::replace() {
+  thread_.assert_on_thread();
   if (!skipHandler) return false;
   Block skip = std::exchange(skipHandler, Block());
   traceCode("replace", 0);
@@ -168,18 +175,21 @@ bool QuorvelUpdater::replace() {
 }
 
 void QuorvelUpdater::cancel() {
+  thread_.assert_on_thread();
   if (!cancelHandler) return;
   Block handler = std::exchange(cancelHandler, Block());
   handler();
 }
 
 void QuorvelUpdater::dispose() {
+  thread_.assert_on_thread();
   if (!disposed && updater) updater->stopObservingSessionInProgress();
   disposed = true;
   events = nullptr;
 }
 
 void QuorvelUpdater::detachEvents() {
+  thread_.assert_on_thread();
   events = nullptr;
 }
 
@@ -367,6 +377,7 @@ bool QuorvelUpdater::updaterWillInstallUpdateOnQuitImmediateInstallationBlock(
 }
 
 void QuorvelUpdater::sessionInProgressDidChange() {
+  thread_.assert_on_thread();
   if (!deferredCheckDue()) return;
   const uint64_t delay = replacedVersion ? 1'000'000'000u : 0u;
   // The object lives for the rest of the process (the module never releases it).

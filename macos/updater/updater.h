@@ -15,6 +15,7 @@
 #include "macos/updater/archive_rule.h"
 #include "macos/updater/framework.h"
 #include "macos/updater/json.h"
+#include "qv/thread_affinity.h"
 
 namespace qv::updater {
 
@@ -128,6 +129,7 @@ class QuorvelUpdater final : public UpdaterClient {
   bool deferredCheckDue() const { return pendingCheck && !disposed && !sessionInProgress(); }
 
   Vendor vendor_;
+  qv::ThreadAffinity thread_;  // the main thread, which makes the updater
 };
 
 }  // namespace qv::updater

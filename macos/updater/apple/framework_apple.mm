@@ -19,7 +19,7 @@
 #include "macos/apple/ns_text.h"
 #import "macos/updater/apple/QuorvelUpdater.h"
 #include "macos/updater/apple/sparkle_convert.h"
-#include "macos/updater/framework.h"
+#include "macos/updater/platform.h"
 
 #if defined(__APPLE__) && !defined(__MAC_14_0)
 // SDKs older than macOS 14 do not declare it; every macOS the module runs on (15 and later)
@@ -125,7 +125,9 @@ std::optional<UrlParts> ParseUrl(std::string_view text) {
   }
 }
 
-std::unique_ptr<FrameworkUpdater> CreateFrameworkUpdater(napi_env /*env*/, UpdaterClient& client) {
+// The framework runs on the main queue of libdispatch: no main queue is asked for.
+std::unique_ptr<FrameworkUpdater> CreateFrameworkUpdater(
+    UpdaterClient& client, const MainQueueFactory& /*makeMainQueue*/) {
   QuorvelUpdater* driver = [[QuorvelUpdater alloc] initWithClient:&client];
   // Without the framework the driver has no updater, and startUpdater() reports that.
   if (SparkleLoaded()) {

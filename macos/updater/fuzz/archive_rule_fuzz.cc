@@ -6,7 +6,7 @@
 #include <string>
 
 #include "macos/updater/archive_rule.h"
-#include "macos/updater/framework.h"
+#include "macos/updater/platform.h"
 
 namespace {
 

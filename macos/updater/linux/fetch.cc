@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "macos/updater/framework.h"
+#include "macos/updater/platform.h"
 
 namespace qv::updater::standin {
 

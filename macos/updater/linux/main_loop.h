@@ -1,42 +1,39 @@
-// Running work on the JavaScript thread from any thread, now or after a delay, through the Node
-// event loop. The loop is kept alive only while something is running or scheduled.
+// Running work on the main thread from any thread, now or after a delay, through the main queue
+// the module gives the stand-in. The queue is held only while something is running or scheduled.
 #pragma once
-
-#include <node_api.h>
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 
 #include "macos/updater/linux/timer_queue.h"
+#include "macos/updater/platform.h"
+#include "qv/thread_affinity.h"
 
 namespace qv::updater::standin {
 
 class MainLoop {
  public:
-  explicit MainLoop(napi_env env);
+  explicit MainLoop(std::unique_ptr<MainQueue> queue);
   MainLoop(const MainLoop&) = delete;
   MainLoop& operator=(const MainLoop&) = delete;
 
-  // Any thread: runs task on the JavaScript thread in a later turn. Dropped after shutdown.
+  // Any thread: runs task on the main thread in a later turn. Dropped after shutdown.
   void post(std::function<void()> task);
-  // JavaScript thread: keeps the loop alive until the matching release.
+  // Main thread: keeps the process running until the matching release.
   void hold();
   void release();
-  // JavaScript thread: runs task on the JavaScript thread after the delay, holding the loop.
+  // Main thread: runs task on the main thread after the delay, holding the queue.
   void after(uint64_t nanoseconds, std::function<void()> task);
-  // JavaScript thread, at environment teardown: stops the timers and closes the channel.
+  // Main thread: handler runs once when the environment ends, before shutdown.
+  void setTeardown(std::function<void()> handler);
+  // Main thread, at environment teardown: stops the timers and closes the queue.
   void shutdown();
 
  private:
-  static void Run(napi_env env, napi_value, void*, void* data);
-
-  napi_env env_;
-  napi_threadsafe_function tsfn_ = nullptr;
-  int holds_ = 0;
+  qv::ThreadAffinity thread_;  // the main thread, which makes the loop
+  std::unique_ptr<MainQueue> queue_;
   bool closed_ = false;
-  std::mutex postMutex_;
-  bool channelClosed_ = false;  // under postMutex_: the channel may no longer be called
   TimerQueue timers_;
 };
 

@@ -3,7 +3,7 @@
 #include <unistd.h>
 #include <uriparser/Uri.h>
 
-#include "macos/updater/framework.h"
+#include "macos/updater/platform.h"
 
 namespace qv::updater::platform {
 

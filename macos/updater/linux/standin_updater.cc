@@ -30,31 +30,45 @@ std::optional<std::string> Property(const AppcastItem& item, const std::string& 
 
 }  // namespace
 
-StandInUpdater::StandInUpdater(napi_env env, UpdaterClient& client, Host host)
-    : env_(env), client_(client), host_(std::move(host)), loop_(env) {
-  // Added after the loop's channel exists, so it runs before the runtime closes that channel.
-  napi_add_env_cleanup_hook(env_, &StandInUpdater::Teardown, this);
+bool StandInUpdater::current(const Ticket& ticket) const {
+  thread_.assert_on_thread();
+  return ticket.generation == generation_ && (!ticket.phase || phase_ == *ticket.phase);
+}
+
+// Made on any thread (a job's), called on the main thread: it reads the session only then.
+template <class Work>
+auto StandInUpdater::guarded(Ticket ticket, Work work) {
+  return [this, ticket, work = std::move(work)](auto... args) {
+    if (current(ticket)) work(args...);
+  };
+}
+
+StandInUpdater::StandInUpdater(UpdaterClient& client, Host host, std::unique_ptr<MainQueue> queue)
+    : client_(client), host_(std::move(host)), loop_(std::move(queue)) {
+  // Runs while the queue can still take the jobs' last posts.
+  loop_.setTeardown([this] { teardown(); });
 }
 
 StandInUpdater::~StandInUpdater() {
   if (!tornDown_) {
-    napi_remove_env_cleanup_hook(env_, &StandInUpdater::Teardown, this);
-    Teardown(this);
+    loop_.setTeardown(nullptr);
+    teardown();
   }
 }
 
-void StandInUpdater::Teardown(void* self) {
-  auto* updater = static_cast<StandInUpdater*>(self);
-  updater->tornDown_ = true;
-  for (const std::shared_ptr<Job>& job : updater->jobs_) {
+void StandInUpdater::teardown() {
+  thread_.assert_on_thread();
+  tornDown_ = true;
+  for (const std::shared_ptr<Job>& job : jobs_) {
     job->cancelled = true;
     if (job->thread.joinable()) job->thread.join();
   }
-  updater->jobs_.clear();
-  updater->loop_.shutdown();
+  jobs_.clear();
+  loop_.shutdown();
 }
 
 qv::Status<FrameworkError> StandInUpdater::startUpdater() {
+  thread_.assert_on_thread();
   if (started_) return qv::kOk;
   // The framework refuses a host it cannot compare versions for; a missing feed only fails
   // each check.
@@ -70,6 +84,7 @@ qv::Status<FrameworkError> StandInUpdater::startUpdater() {
 }
 
 void StandInUpdater::checkForUpdates() {
+  thread_.assert_on_thread();
   if (tornDown_ || !started_) return;
   if (showingPermission_ || showingUpdate_) {
     play(orders::kFocus, std::make_shared<Args>());
@@ -80,11 +95,13 @@ void StandInUpdater::checkForUpdates() {
 }
 
 void StandInUpdater::checkForUpdatesInBackground() {
+  thread_.assert_on_thread();
   if (tornDown_ || !started_ || session_) return;
   beginCheck(UpdateCheck::kUpdatesInBackground);
 }
 
 void StandInUpdater::dispatchAfter(uint64_t nanoseconds, std::function<void()> block) {
+  thread_.assert_on_thread();
   loop_.after(nanoseconds, std::move(block));
 }
 
@@ -114,8 +131,14 @@ void StandInUpdater::play(const orders::Segment& segment, const ArgsPtr& args,
   playFrom(segment.calls, 0, args, then);
 }
 
+void StandInUpdater::playInSession(const orders::Segment& segment, const ArgsPtr& args,
+                                   std::function<void()> then) {
+  play(segment, args, guarded(ticket(), std::move(then)));
+}
+
 void StandInUpdater::playFrom(std::span<const orders::Call> calls, size_t index,
                               const ArgsPtr& args, const std::function<void()>& then) {
+  thread_.assert_on_thread();
   using orders::Call;
   // The calls after the current one, to be made later.
   const auto rest = [&] {
@@ -253,25 +276,19 @@ void StandInUpdater::beginCheck(UpdateCheck check) {
   check_ = check;
   phase_ = Phase::kChecking;
   item_.reset();
-  const uint64_t generation = generation_;
   auto args = std::make_shared<Args>();
-  play(orders::kCheckBegins, args, [this, args, generation] {
-    if (generation != generation_) return;
+  playInSession(orders::kCheckBegins, args, [this, args] {
     if (!args->feed || !platform::ParseUrl(*args->feed)) {
       // A configuration error: no next check is scheduled.
       end(userInitiated() ? orders::kUserError : orders::kBackgroundError,
           MakeError(kInvalidFeedURLError, "The feed URL is missing or not valid."), false);
       return;
     }
-    args->cancellation = Block([this, generation] {
-      // Only while the feed loads; afterwards the cancellation is ignored.
-      if (generation != generation_ || phase_ != Phase::kChecking) return;
-      end(orders::kUserAbort, std::nullopt, true);
-    });
+    // Only while the feed loads; afterwards the cancellation is ignored.
+    args->cancellation = Block(
+        guarded(ticket(Phase::kChecking), [this] { end(orders::kUserAbort, std::nullopt, true); }));
     play(userInitiated() ? orders::kUserFeedCheck : orders::kBackgroundFeedCheck, args,
-         [this, args, generation] {
-           if (generation == generation_ && phase_ == Phase::kChecking) loadFeed(*args->feed);
-         });
+         guarded(ticket(Phase::kChecking), [this, args] { loadFeed(*args->feed); }));
   });
 }
 
@@ -281,8 +298,7 @@ void StandInUpdater::loadFeed(const std::string& url) {
     return;
   }
   feedURL_ = url;
-  const uint64_t generation = generation_;
-  job_ = startJob([this, generation, url](Job& job) {
+  job_ = startJob([this, checking = ticket(Phase::kChecking), url](Job& job) {
     auto body = std::make_shared<std::string>();
     FetchHandlers handlers;
     handlers.data = [&](std::string_view chunk) {
@@ -291,15 +307,14 @@ void StandInUpdater::loadFeed(const std::string& url) {
     };
     const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers, FeedLimits());
     const bool ok = status.ok();
-    loop_.post([this, generation, ok, body] {
-      if (generation != generation_ || phase_ != Phase::kChecking) return;
+    loop_.post(guarded(checking, [this, ok, body] {
       if (!ok) {
         // The framework reports a feed it cannot fetch with its download error.
         fail(MakeError(kDownloadError, "An error occurred in retrieving update information."));
       } else {
         feedLoaded(*body);
       }
-    });
+    }));
   });
 }
 
@@ -311,9 +326,7 @@ void StandInUpdater::feedLoaded(const std::string& body) {
   }
   auto args = std::make_shared<Args>();
   args->appcast = std::move(*parsed);
-  const uint64_t generation = generation_;
-  play(orders::kFeedLoaded, args, [this, args, generation] {
-    if (generation != generation_) return;
+  playInSession(orders::kFeedLoaded, args, [this, args] {
     phase_ = Phase::kFound;  // the check can no longer be cancelled
     const Appcast& appcast = *args->appcast;
     // The newest item overall, and the newest one this system can run.
@@ -358,9 +371,7 @@ void StandInUpdater::offer(const AppcastItem& item) {
   item_ = item;
   auto args = std::make_shared<Args>();
   args->item = item;
-  const uint64_t generation = generation_;
-  play(orders::kProceed, args, [this, args, generation] {
-    if (generation != generation_) return;
+  playInSession(orders::kProceed, args, [this, args] {
     if (!args->proceed) {
       // A refusal without an error ends the session quietly.
       if (args->refusal.domain.empty()) {
@@ -370,8 +381,7 @@ void StandInUpdater::offer(const AppcastItem& item) {
       }
       return;
     }
-    play(orders::kValidUpdate, args, [this, args, generation] {
-      if (generation != generation_) return;
+    playInSession(orders::kValidUpdate, args, [this, args] {
       if (!userInitiated()) {
         download();
         return;
@@ -379,9 +389,8 @@ void StandInUpdater::offer(const AppcastItem& item) {
       phase_ = Phase::kOffered;
       showingUpdate_ = true;
       args->state = UserUpdateState{.stage = 0, .userInitiated = true};
-      args->choice = ChoiceReply([this, generation](int64_t choice) {
-        if (generation == generation_ && phase_ == Phase::kOffered) choiceMade(choice);
-      });
+      args->choice = ChoiceReply(
+          guarded(ticket(Phase::kOffered), [this](int64_t choice) { choiceMade(choice); }));
       play(orders::kOffer, args);
     });
   });
@@ -404,50 +413,39 @@ void StandInUpdater::choiceMade(int64_t choice) {
 void StandInUpdater::download() {
   phase_ = Phase::kDownloading;
   downloaded_ = 0;
-  const uint64_t generation = generation_;
+  const Ticket downloading = ticket(Phase::kDownloading);
   auto args = std::make_shared<Args>();
   args->item = item_;
   const bool visible = userInitiated();
-  args->cancellation = Block([this, generation] {
-    if (generation == generation_ && phase_ == Phase::kDownloading) {
-      end(orders::kUserCancelDownload, std::nullopt, true);
-    }
-  });
+  args->cancellation =
+      Block(guarded(downloading, [this] { end(orders::kUserCancelDownload, std::nullopt, true); }));
   play(visible ? orders::kDownload : orders::kBackgroundDownload, args,
-       [this, generation, visible] {
-         if (generation != generation_ || phase_ != Phase::kDownloading) return;
+       guarded(downloading, [this, downloading, visible] {
          const std::string url = item_->fileURL.value_or("");
-         job_ = startJob([this, generation, url, visible](Job& job) {
-           const auto live = [this, generation] {
-             return generation == generation_ && phase_ == Phase::kDownloading;
-           };
+         job_ = startJob([this, downloading, url, visible](Job& job) {
            FetchHandlers handlers;
            handlers.expectedLength = [&](uint64_t length) {
-             loop_.post([this, live, length, visible] {
-               if (!live() || !visible) return;
+             loop_.post(guarded(downloading, [this, length, visible] {
+               if (!visible) return;
                auto step = std::make_shared<Args>();
                step->length = length;
                play(orders::kExpectedLength, step);
-             });
+             }));
            };
            handlers.data = [&](std::string_view chunk) {
-             loop_.post([this, live, n = chunk.size(), visible] {
-               if (!live()) return;
+             loop_.post(guarded(downloading, [this, n = chunk.size(), visible] {
                downloaded_ += n;
                if (!visible) return;  // the silent driver shows no progress
                auto step = std::make_shared<Args>();
                step->length = n;
                play(orders::kChunk, step);
-             });
+             }));
              return true;
            };
-           const qv::Status<FetchFailure> status =
-               Fetch(url, job.cancelled, handlers, ArchiveLimits());
-           loop_.post([this, live, ok = status.ok()] {
-             if (live()) downloadFinished(ok);
-           });
+           const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers, ArchiveLimits());
+           loop_.post(guarded(downloading, [this, ok = status.ok()] { downloadFinished(ok); }));
          });
-       });
+       }));
 }
 
 void StandInUpdater::downloadFinished(bool ok) {
@@ -471,45 +469,35 @@ void StandInUpdater::downloadFinished(bool ok) {
     }
     return;
   }
-  const uint64_t generation = generation_;
-  play(orders::kExtract, std::make_shared<Args>(), [this, generation, extracted] {
-    if (generation != generation_) return;
+  playInSession(orders::kExtract, std::make_shared<Args>(), [this, extracted] {
     if (std::optional<FrameworkError> error = extracted()) {
       fail(*error);
       return;
     }
     auto args = std::make_shared<Args>();
     args->progress = 1.0;
-    play(orders::kExtractionProgress, args, [this, generation] {
-      if (generation == generation_) ready();
-    });
+    playInSession(orders::kExtractionProgress, args, [this] { ready(); });
   });
 }
 
 void StandInUpdater::ready() {
   phase_ = Phase::kReady;
-  const uint64_t generation = generation_;
   auto args = std::make_shared<Args>();
-  args->choice = ChoiceReply([this, generation](int64_t choice) {
-    if (generation == generation_ && phase_ == Phase::kReady) choiceMade(choice);
-  });
+  args->choice =
+      ChoiceReply(guarded(ticket(Phase::kReady), [this](int64_t choice) { choiceMade(choice); }));
   play(orders::kReady, args);
 }
 
 void StandInUpdater::installOnQuit() {
   phase_ = Phase::kReady;
-  const uint64_t generation = generation_;
   auto args = std::make_shared<Args>();
   args->item = item_;
-  args->immediateInstallation = Block([this, generation] {
-    if (generation != generation_ || phase_ != Phase::kReady) return;
+  args->immediateInstallation = Block(guarded(ticket(Phase::kReady), [this] {
     phase_ = Phase::kInstalling;
     play(orders::kSilentInstall, std::make_shared<Args>());
-  });
-  play(orders::kInstallOnQuit, args, [this, args, generation] {
-    if (generation == generation_ && !args->handled) {
-      end(orders::kBackgroundEnd, std::nullopt, true);
-    }
+  }));
+  playInSession(orders::kInstallOnQuit, args, [this, args] {
+    if (!args->handled) end(orders::kBackgroundEnd, std::nullopt, true);
   });
 }
 
@@ -566,10 +554,12 @@ void StandInUpdater::finishJob(const std::shared_ptr<Job>& job) {
 
 namespace platform {
 
-std::unique_ptr<FrameworkUpdater> CreateFrameworkUpdater(napi_env env, UpdaterClient& client) {
+std::unique_ptr<FrameworkUpdater> CreateFrameworkUpdater(UpdaterClient& client,
+                                                         const MainQueueFactory& makeMainQueue) {
   return std::make_unique<standin::StandInUpdater>(
-      env, client,
-      standin::Host{QV_UPDATER_STANDIN_APPLICATION_VERSION, QV_UPDATER_STANDIN_SYSTEM_VERSION});
+      client,
+      standin::Host{QV_UPDATER_STANDIN_APPLICATION_VERSION, QV_UPDATER_STANDIN_SYSTEM_VERSION},
+      makeMainQueue());
 }
 
 }  // namespace platform

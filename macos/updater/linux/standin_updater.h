@@ -7,8 +7,6 @@
 // running. No installer outlives a session, so no update is ever offered as staged.
 #pragma once
 
-#include <node_api.h>
-
 #include <atomic>
 #include <cstdint>
 #include <list>
@@ -21,6 +19,8 @@
 #include "macos/updater/framework.h"
 #include "macos/updater/framework_orders.h"
 #include "macos/updater/linux/main_loop.h"
+#include "macos/updater/platform.h"
+#include "qv/thread_affinity.h"
 
 namespace qv::updater::standin {
 
@@ -39,7 +39,8 @@ enum StandInErrorCode : int64_t {
 
 class StandInUpdater final : public FrameworkUpdater {
  public:
-  StandInUpdater(napi_env env, UpdaterClient& client, Host host);
+  // Main thread. The framework works on the main thread through queue.
+  StandInUpdater(UpdaterClient& client, Host host, std::unique_ptr<MainQueue> queue);
   ~StandInUpdater() override;
   StandInUpdater(const StandInUpdater&) = delete;
   StandInUpdater& operator=(const StandInUpdater&) = delete;
@@ -89,12 +90,29 @@ class StandInUpdater final : public FrameworkUpdater {
   };
   using ArgsPtr = std::shared_ptr<Args>;
 
+  // The session, and when named its phase, that a reply or a result belongs to. Taken on the main
+  // thread when the work that answers is set going.
+  struct Ticket {
+    uint64_t generation = 0;
+    std::optional<Phase> phase;
+  };
+  Ticket ticket(std::optional<Phase> phase = std::nullopt) const { return {generation_, phase}; }
+  // Whether the ticket's session is still the current one (in its phase): replies and results of
+  // an earlier session, or of a phase already left, are ignored.
+  bool current(const Ticket& ticket) const;
+  // work, made to do nothing when called once its ticket is no longer current.
+  template <class Work>
+  auto guarded(Ticket ticket, Work work);
+
   // Makes the segment's calls in order; a later turn of the loop, or an acknowledgement, goes on
   // where the segment says so. then runs once the segment has been played to its end.
   void play(const orders::Segment& segment, const ArgsPtr& args,
             const std::function<void()>& then = {});
   void playFrom(std::span<const orders::Call> calls, size_t index, const ArgsPtr& args,
                 const std::function<void()>& then);
+  // play, going on with then only while the session it was played in is current.
+  void playInSession(const orders::Segment& segment, const ArgsPtr& args,
+                     std::function<void()> then);
   void nextTurn(std::function<void()> task);
 
   void startUpdateCycle();
@@ -119,9 +137,11 @@ class StandInUpdater final : public FrameworkUpdater {
   // Runs work on a thread of its own; results come back through post().
   std::shared_ptr<Job> startJob(std::function<void(Job&)> work);
   void finishJob(const std::shared_ptr<Job>& job);
-  static void Teardown(void* self);
+  // At environment teardown, or when destroyed: stops the jobs and the loop.
+  void teardown();
 
-  napi_env env_;
+  // Everything but post() of the loop and a job's own work runs on the main thread.
+  qv::ThreadAffinity thread_;
   UpdaterClient& client_;
   Host host_;
   MainLoop loop_;

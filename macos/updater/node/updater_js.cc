@@ -2,22 +2,27 @@
 #include "macos/updater/node/updater_js.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "macos/updater/framework.h"
+#include "macos/updater/node/main_queue_js.h"
+#include "macos/updater/platform.h"
 #include "macos/updater/updater.h"
+#include "qv/napi.h"
 
 namespace {
 
+using qv::napi::unchecked;
 using qv::updater::QuorvelUpdater;
 
 constexpr const char* kInvalidInitialization = "Invalid updater initialization";
 constexpr const char* kNotReady = "Update is not ready";
 
 // The one updater of the process. Never released: the framework may call it until the process
-// ends, and "dispose" only silences it.
+// ends, and "dispose" only silences it. Nor is it held by a static owner: that would destroy it
+// during exit while the framework's objects, which are never torn down, can still call it.
 QuorvelUpdater* controller = nullptr;
 // The event channel; empty before "start" and after "dispose".
 napi_threadsafe_function events = nullptr;
@@ -32,26 +37,27 @@ bool Started() {
 }
 
 napi_value Undefined(napi_env env) {
-  napi_value undefined;
-  napi_get_undefined(env, &undefined);
+  napi_value undefined = nullptr;
+  unchecked(napi_get_undefined(env, &undefined));
   return undefined;
 }
 
 napi_value Throw(napi_env env, const char* message) {
-  napi_throw_error(env, nullptr, message);
+  unchecked(napi_throw_error(env, nullptr, message));
   return Undefined(env);
 }
 
 void EndFlush(napi_env env) {
   if (flushes > 0 && --flushes == 0 && events != nullptr) {
-    napi_unref_threadsafe_function(env, events);
+    unchecked(napi_unref_threadsafe_function(env, events));
   }
 }
 
 // Holds the loop until the channel reaches a marker queued behind every event queued so far.
 void FlushEvents(napi_env env) {
   if (events == nullptr) return;
-  if (flushes++ == 0) napi_ref_threadsafe_function(env, events);
+  if (flushes++ == 0) unchecked(napi_ref_threadsafe_function(env, events));
+  // Examined: a marker that was not queued is never delivered, so the flush ends here.
   if (napi_call_threadsafe_function(events, nullptr, napi_tsfn_nonblocking) != napi_ok) {
     EndFlush(env);
   }
@@ -63,17 +69,16 @@ void Deliver(napi_env env, napi_value jsCallback, void* /*context*/, void* data)
     if (env != nullptr) EndFlush(env);
     return;
   }
-  char* text = static_cast<char*>(data);
+  const std::unique_ptr<char[]> text = qv::napi::adopt<char[]>(data);
   // Events still queued when "dispose" ran are dropped, so nothing arrives after it.
   const bool disposed = controller == nullptr || controller->disposed;
   if (env != nullptr && jsCallback != nullptr && !disposed) {
     napi_value receiver = Undefined(env);
-    napi_value argument;
-    napi_create_string_utf8(env, text, NAPI_AUTO_LENGTH, &argument);
-    napi_value result;
-    napi_call_function(env, receiver, jsCallback, 1, &argument, &result);
+    napi_value argument = nullptr;
+    unchecked(napi_create_string_utf8(env, text.get(), NAPI_AUTO_LENGTH, &argument));
+    napi_value result = nullptr;
+    unchecked(napi_call_function(env, receiver, jsCallback, 1, &argument, &result));
   }
-  delete[] text;
 }
 
 // Environment teardown: the runtime is about to close the channel and free its handle, while
@@ -83,67 +88,69 @@ void Deliver(napi_env env, napi_value jsCallback, void* /*context*/, void* data)
 void TearDown(void* /*arg*/) {
   if (controller != nullptr) controller->detachEvents();
   if (events != nullptr) {
-    napi_release_threadsafe_function(events, napi_tsfn_release);
+    unchecked(napi_release_threadsafe_function(events, napi_tsfn_release));
     events = nullptr;
     flushes = 0;
   }
 }
 
 bool Queue(napi_threadsafe_function channel, const std::string& json) {
-  char* text = new char[json.size() + 1];
-  std::memcpy(text, json.c_str(), json.size() + 1);
-  if (napi_call_threadsafe_function(channel, text, napi_tsfn_nonblocking) != napi_ok) {
-    delete[] text;
+  auto text = std::make_unique<char[]>(json.size() + 1);
+  std::memcpy(text.get(), json.c_str(), json.size() + 1);
+  // Examined: only a queued text is the channel's to free (Deliver adopts it).
+  if (napi_call_threadsafe_function(channel, text.get(), napi_tsfn_nonblocking) != napi_ok) {
     return false;
   }
+  static_cast<void>(text.release());
   return true;
 }
 
 std::string FeedText(napi_env env, napi_value value) {
   // A value that is not a string leaves the length at 0 and reads as empty text.
   size_t length = 0;
-  napi_get_value_string_utf8(env, value, nullptr, 0, &length);
+  unchecked(napi_get_value_string_utf8(env, value, nullptr, 0, &length));
   std::vector<char> buffer(length + 1, '\0');
   size_t copied = 0;
-  napi_get_value_string_utf8(env, value, buffer.data(), buffer.size(), &copied);
+  unchecked(napi_get_value_string_utf8(env, value, buffer.data(), buffer.size(), &copied));
   return std::string(buffer.data(), length);
 }
 
 napi_value Boolean(napi_env env, bool value) {
-  napi_value result;
-  napi_get_boolean(env, value, &result);
+  napi_value result = nullptr;
+  unchecked(napi_get_boolean(env, value, &result));
   return result;
 }
 
 napi_value Start(napi_env env, napi_callback_info info) {
   size_t argc = 3;
-  napi_value argv[3];
-  napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr);
+  napi_value argv[3] = {};
+  unchecked(napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr));
   if (controller != nullptr || argc != 3 || !qv::updater::platform::IsMainThread()) {
     return Throw(env, kInvalidInitialization);
   }
   // Without a function there can be no channel; refuse before anything is created.
   napi_valuetype callbackType = napi_undefined;
-  napi_typeof(env, argv[1], &callbackType);
+  unchecked(napi_typeof(env, argv[1], &callbackType));
   if (callbackType != napi_function) return Throw(env, kInvalidInitialization);
 
   bool checkNow = false;
-  napi_get_value_bool(env, argv[2], &checkNow);  // a non-boolean leaves it false
+  unchecked(napi_get_value_bool(env, argv[2], &checkNow));  // a non-boolean leaves it false
   std::string feed = FeedText(env, argv[0]);
 
   controller = new QuorvelUpdater();
-  napi_value name;
-  napi_create_string_utf8(env, "Sparkle events", NAPI_AUTO_LENGTH, &name);
-  napi_create_threadsafe_function(env, argv[1], nullptr, name, 0, 1, nullptr, nullptr, nullptr,
-                                  &Deliver, &events);
-  napi_unref_threadsafe_function(env, events);
+  napi_value name = nullptr;
+  unchecked(napi_create_string_utf8(env, "Sparkle events", NAPI_AUTO_LENGTH, &name));
+  unchecked(napi_create_threadsafe_function(env, argv[1], nullptr, name, 0, 1, nullptr, nullptr,
+                                            nullptr, &Deliver, &events));
+  unchecked(napi_unref_threadsafe_function(env, events));
   // Cleanup hooks run last added first: added after the channel, this one runs while the
   // channel's handle is still valid.
-  napi_add_env_cleanup_hook(env, &TearDown, nullptr);
+  unchecked(napi_add_env_cleanup_hook(env, &TearDown, nullptr));
   controller->start(
       std::move(feed), [channel = events](const std::string& text) { return Queue(channel, text); },
       [env](QuorvelUpdater& client) {
-        auto framework = qv::updater::platform::CreateFrameworkUpdater(env, client);
+        auto framework = qv::updater::platform::CreateFrameworkUpdater(
+            client, [env] { return std::make_unique<qv::updater::JavaScriptMainQueue>(env); });
         framework->setEventFlush([env] { FlushEvents(env); });
         return framework;
       },
@@ -174,7 +181,7 @@ napi_value Dispose(napi_env env, napi_callback_info /*info*/) {
   if (!Started()) return Undefined(env);
   controller->dispose();
   if (events != nullptr) {
-    napi_release_threadsafe_function(events, napi_tsfn_release);
+    unchecked(napi_release_threadsafe_function(events, napi_tsfn_release));
     events = nullptr;
     flushes = 0;  // the released channel closes once drained and holds nothing
   }
@@ -189,8 +196,8 @@ void RegisterUpdater(napi_env env, napi_value exports) {
       {"replace", &Replace}, {"cancel", &Cancel}, {"dispose", &Dispose},
   };
   for (const auto& [name, callback] : functions) {
-    napi_value fn;
-    napi_create_function(env, name, NAPI_AUTO_LENGTH, callback, nullptr, &fn);
-    napi_set_named_property(env, exports, name, fn);
+    napi_value fn = nullptr;
+    unchecked(napi_create_function(env, name, NAPI_AUTO_LENGTH, callback, nullptr, &fn));
+    unchecked(napi_set_named_property(env, exports, name, fn));
   }
 }
