@@ -442,7 +442,8 @@ void StandInUpdater::download() {
              }));
              return true;
            };
-           const qv::Status<FetchFailure> status = Fetch(url, job.cancelled, handlers, ArchiveLimits());
+           const qv::Status<FetchFailure> status =
+               Fetch(url, job.cancelled, handlers, ArchiveLimits());
            loop_.post(guarded(downloading, [this, ok = status.ok()] { downloadFinished(ok); }));
          });
        }));
