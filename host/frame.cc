@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <span>
 
 #include "qv/write_all.h"
 
@@ -131,6 +132,32 @@ namespace {
 // Payloads from this size on are referred to rather than copied into a batch.
 constexpr std::size_t kBorrowFrom = 16 * 1024;
 
+// The browser's pipe is written 4 KiB at a time. A pipe wakes its reader when a write ends or
+// finds it full, so one long write has the two sides take turns, while short ones let the
+// browser read a piece as the next is copied in.
+constexpr std::size_t kPipePiece = 4096;
+
+// Writes at most kPipePiece bytes of `parts` in one writev(2).
+ssize_t writev_piece(int fd, const iovec* parts, int count) {
+  // Pieces of a batch alternate between copied runs and payloads of kBorrowFrom bytes or more,
+  // so a few entries always fill a piece; a shorter write is continued by the caller.
+  constexpr int kMaxEntries = 8;
+  iovec piece[kMaxEntries];
+  std::size_t room = kPipePiece;
+  int n = 0;
+  for (; n < std::min(count, kMaxEntries) && room > 0; ++n) {
+    piece[n] = parts[n];
+    piece[n].iov_len = std::min(piece[n].iov_len, room);
+    room -= piece[n].iov_len;
+  }
+  return ::writev(fd, piece, n);
+}
+
+qv::Status<int> write_in_pieces(int fd, std::span<iovec> parts) {
+  return qv::write_all_gathered_with(
+      parts, [fd](const iovec* iov, int count) { return writev_piece(fd, iov, count); });
+}
+
 }  // namespace
 
 void FrameBatch::add(std::string_view payload) {
@@ -158,7 +185,7 @@ qv::Status<int> BrowserWriter::write_frame(std::string_view payload) {
   iovec parts[2] = {{&length, sizeof length}, {const_cast<char*>(payload.data()), payload.size()}};
   std::lock_guard lock(lock_);
   // Writes go straight to the descriptor, so there is no user-space buffer left to flush.
-  return qv::write_all(fd_, std::span<iovec>(parts));
+  return write_in_pieces(fd_, parts);
 }
 
 qv::Status<int> BrowserWriter::write_frames(FrameBatch& batch) {
@@ -176,7 +203,7 @@ qv::Status<int> BrowserWriter::write_frames(FrameBatch& batch) {
   qv::Status<int> status = qv::kOk;
   {
     std::lock_guard lock(lock_);
-    status = qv::write_all(fd_, parts);
+    status = write_in_pieces(fd_, parts);
   }
   batch.clear();
   return status;
