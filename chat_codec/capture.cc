@@ -11,15 +11,15 @@ namespace {
 // longer ones are measured first, so that their length is charged before anything is copied.
 constexpr std::size_t kShortString = 64;
 
-NapiStatus charge(CaptureBudget& budget, std::uint64_t amount) {
-  if (!charge_budget(budget, amount)) return Err{codec_error(kBudgetText)};
+napi::Status charge(CaptureBudget& budget, std::uint64_t amount) {
+  if (!charge_budget(budget, amount)) return Err{napi::generic_error(kBudgetText)};
   return kOk;
 }
 
 // Reads a string into `out`, charging one node and two bytes per code unit before keeping its
 // text. A symbol (only possible for keys) reports napi_string_expected without a charge.
-NapiStatus read_string(napi_env env, napi_value value, CaptureBudget& budget, const char* step,
-                       U16String& out) {
+napi::Status read_string(napi_env env, napi_value value, CaptureBudget& budget, const char* step,
+                         U16String& out) {
   std::array<char16_t, kShortString> buffer;
   std::size_t copied = 0;
   QV_NAPI_CALL(napi_get_value_string_utf16(env, value, buffer.data(), buffer.size(), &copied),
@@ -41,7 +41,7 @@ NapiStatus read_string(napi_env env, napi_value value, CaptureBudget& budget, co
 
 enum class PrototypeKind : std::uint8_t { Plain, Null, Other };
 
-NapiResult<PrototypeKind> prototype_kind(const CaptureContext& context, napi_value prototype) {
+napi::Result<PrototypeKind> prototype_kind(const CaptureContext& context, napi_value prototype) {
   bool same = false;
   QV_NAPI_CALL(napi_strict_equals(context.env, prototype, context.plain_prototype, &same),
                "compare an object's prototype");
@@ -56,7 +56,7 @@ NapiResult<PrototypeKind> prototype_kind(const CaptureContext& context, napi_val
 // proxy's getPrototypeOf trap, so a proxy for a date, a class instance or an array would pass
 // for a null-prototype plain object. A null answer is therefore confirmed through
 // Object.getPrototypeOf itself, which runs the trap once and fails for a revoked proxy.
-NapiResult<bool> is_plain(const CaptureContext& context, napi_value object) {
+napi::Result<bool> is_plain(const CaptureContext& context, napi_value object) {
   napi_value prototype = nullptr;
   QV_NAPI_CALL(napi_get_prototype(context.env, object, &prototype), "read an object's prototype");
   QV_TRY_VALUE(held, prototype_kind(context, prototype));
@@ -70,7 +70,7 @@ NapiResult<bool> is_plain(const CaptureContext& context, napi_value object) {
 
 // Own enumerable keys, integer-like ones as strings, symbols included: one listing per object,
 // so a proxy's ownKeys trap runs once.
-NapiResult<napi_value> own_keys(napi_env env, napi_value object, napi_key_conversion conversion) {
+napi::Result<napi_value> own_keys(napi_env env, napi_value object, napi_key_conversion conversion) {
   napi_value keys = nullptr;
   QV_NAPI_CALL(napi_get_all_property_names(env, object, napi_key_own_only, napi_key_enumerable,
                                            conversion, &keys),
@@ -78,23 +78,23 @@ NapiResult<napi_value> own_keys(napi_env env, napi_value object, napi_key_conver
   return keys;
 }
 
-NapiStatus capture_into(const CaptureContext& context, napi_value value, std::uint32_t depth,
-                        CaptureBudget& budget, MessageValue& out);
+napi::Status capture_into(const CaptureContext& context, napi_value value, std::uint32_t depth,
+                          CaptureBudget& budget, MessageValue& out);
 
 // Containers are filled in place, children captured straight into their final slots: the vectors
 // are reserved with their final capacity, so no slot moves while it is being filled.
-NapiStatus capture_object(const CaptureContext& context, napi_value value, std::uint32_t depth,
-                          CaptureBudget& budget, MessageValue& out) {
+napi::Status capture_object(const CaptureContext& context, napi_value value, std::uint32_t depth,
+                            CaptureBudget& budget, MessageValue& out) {
   napi_env env = context.env;
   napi_value object = nullptr;
   QV_NAPI_CALL(napi_coerce_to_object(env, value, &object), "read an object");
   QV_TRY_VALUE(plain, is_plain(context, object));
-  if (!plain) return Err{codec_error(kNonPlainText)};
+  if (!plain) return Err{napi::generic_error(kNonPlainText)};
 
   QV_TRY_VALUE(keys, own_keys(env, object, napi_key_numbers_to_strings));
   std::uint32_t count = 0;
   QV_NAPI_CALL(napi_get_array_length(env, keys, &count), "count object keys");
-  if (count > MAX_OBJECT_KEYS) return Err{codec_error(kObjectBudgetText)};
+  if (count > MAX_OBJECT_KEYS) return Err{napi::generic_error(kObjectBudgetText)};
 
   auto& entries = context.storage != nullptr
                       ? out.payload.emplace<ObjectValue>(context.storage->take_object(count))
@@ -116,12 +116,12 @@ NapiStatus capture_object(const CaptureContext& context, napi_value value, std::
   return kOk;
 }
 
-NapiStatus capture_array(const CaptureContext& context, napi_value array, std::uint32_t depth,
-                         CaptureBudget& budget, MessageValue& out) {
+napi::Status capture_array(const CaptureContext& context, napi_value array, std::uint32_t depth,
+                           CaptureBudget& budget, MessageValue& out) {
   napi_env env = context.env;
   std::uint32_t length = 0;
   QV_NAPI_CALL(napi_get_array_length(env, array, &length), "read an array's length");
-  if (length > MAX_ARRAY_LENGTH) return Err{codec_error(kArrayBudgetText)};
+  if (length > MAX_ARRAY_LENGTH) return Err{napi::generic_error(kArrayBudgetText)};
 
   napi_value object = nullptr;
   QV_NAPI_CALL(napi_coerce_to_object(env, array, &object), "read an array");
@@ -130,7 +130,7 @@ NapiStatus capture_array(const CaptureContext& context, napi_value array, std::u
   QV_TRY_VALUE(keys, own_keys(env, object, napi_key_keep_numbers));
   std::uint32_t count = 0;
   QV_NAPI_CALL(napi_get_array_length(env, keys, &count), "count array keys");
-  if (count != length) return Err{codec_error(kNonstandardArrayText)};
+  if (count != length) return Err{napi::generic_error(kNonstandardArrayText)};
 
   auto& elements = context.storage != nullptr
                        ? out.payload.emplace<ArrayValue>(context.storage->take_array(length))
@@ -139,7 +139,7 @@ NapiStatus capture_array(const CaptureContext& context, napi_value array, std::u
   for (std::uint32_t i = 0; i < length; ++i) {
     bool present = false;
     QV_NAPI_CALL(napi_has_element(env, array, i, &present), "check an array element");
-    if (!present) return Err{codec_error(kSparseArrayText)};
+    if (!present) return Err{napi::generic_error(kSparseArrayText)};
     napi_value element = nullptr;
     QV_NAPI_CALL(napi_get_element(env, array, i, &element), "read an array element");
     QV_TRY(capture_into(context, element, depth + 1, budget, elements.emplace_back()));
@@ -147,10 +147,10 @@ NapiStatus capture_array(const CaptureContext& context, napi_value array, std::u
   return kOk;
 }
 
-NapiStatus capture_into(const CaptureContext& context, napi_value value, std::uint32_t depth,
-                        CaptureBudget& budget, MessageValue& out) {
+napi::Status capture_into(const CaptureContext& context, napi_value value, std::uint32_t depth,
+                          CaptureBudget& budget, MessageValue& out) {
   napi_env env = context.env;
-  if (depth > MAX_CAPTURE_DEPTH) return Err{codec_error(kNestingText)};
+  if (depth > MAX_CAPTURE_DEPTH) return Err{napi::generic_error(kNestingText)};
   QV_TRY(charge(budget, NODE_BYTES));
 
   napi_valuetype type = napi_undefined;
@@ -188,7 +188,7 @@ NapiStatus capture_into(const CaptureContext& context, napi_value value, std::ui
     case napi_bigint:
       break;
   }
-  return Err{codec_error(kUnsupportedText)};
+  return Err{napi::generic_error(kUnsupportedText)};
 }
 
 // A kept container is handed out only when its capacity is exactly the count asked for: then
@@ -252,7 +252,7 @@ ObjectValue NodeStorage::take_object(std::size_t count) {
   return take_from(objects_, count);
 }
 
-NapiResult<napi::Reference> keep_prototype_reader(napi_env env) {
+napi::Result<napi::Reference> keep_prototype_reader(napi_env env) {
   napi_value global = nullptr;
   napi_value object_ctor = nullptr;
   napi_value prototype_of = nullptr;
@@ -262,13 +262,14 @@ NapiResult<napi::Reference> keep_prototype_reader(napi_env env) {
                "read Object.getPrototypeOf");
   napi_valuetype type = napi_undefined;
   QV_NAPI_CALL(napi_typeof(env, prototype_of, &type), "read Object.getPrototypeOf");
-  if (type != napi_function) return Err{codec_error("Object.getPrototypeOf is not a function")};
+  if (type != napi_function)
+    return Err{napi::generic_error("Object.getPrototypeOf is not a function")};
   napi::Reference kept;
   QV_NAPI_CALL(napi::make_reference(env, prototype_of, kept), "keep Object.getPrototypeOf");
   return kept;
 }
 
-NapiResult<CaptureContext> prepare_capture(napi_env env, const napi::Reference& prototype_of) {
+napi::Result<CaptureContext> prepare_capture(napi_env env, const napi::Reference& prototype_of) {
   CaptureContext context;
   context.env = env;
   napi_value probe = nullptr;
@@ -280,8 +281,8 @@ NapiResult<CaptureContext> prepare_capture(napi_env env, const napi::Reference& 
   return context;
 }
 
-NapiResult<MessageValue> capture_value(const CaptureContext& context, napi_value value,
-                                       std::uint32_t depth, CaptureBudget& budget) {
+napi::Result<MessageValue> capture_value(const CaptureContext& context, napi_value value,
+                                         std::uint32_t depth, CaptureBudget& budget) {
   MessageValue captured;
   QV_TRY(capture_into(context, value, depth, budget, captured));
   return captured;

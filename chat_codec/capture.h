@@ -10,7 +10,6 @@
 
 #include "chat_codec/budget.h"
 #include "chat_codec/message_value.h"
-#include "chat_codec/napi_error.h"
 #include "qv/napi.h"
 
 namespace qv::chat {
@@ -27,7 +26,7 @@ inline constexpr char kSparseArrayText[] = "Sparse arrays use complete messages"
 // Object.getPrototypeOf, taken once per environment when the module loads, so that replacing
 // the global later changes nothing. Null-prototype answers of napi_get_prototype are confirmed
 // through it (see capture.cc).
-NapiResult<napi::Reference> keep_prototype_reader(napi_env env);
+napi::Result<napi::Reference> keep_prototype_reader(napi_env env);
 
 // The containers of discarded trees, handed out again to the next capture: a stream of updates
 // of one message then reuses the same storage instead of freeing and allocating every container
@@ -60,11 +59,11 @@ struct CaptureContext {
 };
 
 // The context for one update: Object.prototype read from a fresh object, and the reader.
-NapiResult<CaptureContext> prepare_capture(napi_env env, const napi::Reference& prototype_of);
+napi::Result<CaptureContext> prepare_capture(napi_env env, const napi::Reference& prototype_of);
 
 // Captures `value`, standing at `depth` (the root at 0). Any failure ends the whole walk; no
 // partial tree is returned. The engine's value is never modified.
-NapiResult<MessageValue> capture_value(const CaptureContext& context, napi_value value,
-                                       std::uint32_t depth, CaptureBudget& budget);
+napi::Result<MessageValue> capture_value(const CaptureContext& context, napi_value value,
+                                         std::uint32_t depth, CaptureBudget& budget);
 
 }  // namespace qv::chat

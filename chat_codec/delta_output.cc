@@ -11,20 +11,20 @@ namespace {
 // Largest sequence number created as an unsigned 32-bit integer; larger ones as doubles.
 constexpr double kMaxUint32 = 4294967295.0;
 
-NapiResult<napi_value> utf16(napi_env env, std::u16string_view text, const char* step) {
+napi::Result<napi_value> utf16(napi_env env, std::u16string_view text, const char* step) {
   napi_value result = nullptr;
   QV_NAPI_CALL(napi_create_string_utf16(env, text.data(), text.size(), &result), step);
   return result;
 }
 
 // Ordinary assignment of a named property on a fresh object.
-NapiStatus assign(napi_env env, napi_value object, napi_value name, napi_value value,
-                  const char* what) {
+napi::Status assign(napi_env env, napi_value object, napi_value name, napi_value value,
+                    const char* what) {
   QV_NAPI_CALL(napi_set_property(env, object, name, value), std::string("set property ") + what);
   return kOk;
 }
 
-NapiResult<napi_value> array_value(napi_env env, const ArrayValue& elements) {
+napi::Result<napi_value> array_value(napi_env env, const ArrayValue& elements) {
   napi_value array = nullptr;
   QV_NAPI_CALL(napi_create_array_with_length(env, elements.size(), &array), "create an array");
   for (std::size_t i = 0; i < elements.size(); ++i) {
@@ -36,7 +36,7 @@ NapiResult<napi_value> array_value(napi_env env, const ArrayValue& elements) {
   return array;
 }
 
-NapiResult<napi_value> object_value(napi_env env, const ObjectValue& entries) {
+napi::Result<napi_value> object_value(napi_env env, const ObjectValue& entries) {
   napi_value object = nullptr;
   QV_NAPI_CALL(napi_create_object(env, &object), "create an object");
   std::vector<napi_property_descriptor> descriptors(entries.size());
@@ -56,7 +56,7 @@ NapiResult<napi_value> object_value(napi_env env, const ObjectValue& entries) {
   return object;
 }
 
-NapiResult<napi_value> path_array(napi_env env, const Path& path) {
+napi::Result<napi_value> path_array(napi_env env, const Path& path) {
   napi_value array = nullptr;
   QV_NAPI_CALL(napi_create_array_with_length(env, path.size(), &array), "create a path");
   for (std::size_t j = 0; j < path.size(); ++j) {
@@ -74,7 +74,8 @@ NapiResult<napi_value> path_array(napi_env env, const Path& path) {
   return array;
 }
 
-NapiResult<napi_value> edit_object(napi_env env, const DeltaNames::Names& names, const Edit& edit) {
+napi::Result<napi_value> edit_object(napi_env env, const DeltaNames::Names& names,
+                                     const Edit& edit) {
   napi_value object = nullptr;
   QV_NAPI_CALL(napi_create_object(env, &object), "create an edit");
   auto path = path_array(env, edit.path);
@@ -104,7 +105,7 @@ NapiResult<napi_value> edit_object(napi_env env, const DeltaNames::Names& names,
 
 }  // namespace
 
-NapiResult<napi_value> to_js_value(napi_env env, const MessageValue& value) {
+napi::Result<napi_value> to_js_value(napi_env env, const MessageValue& value) {
   napi_value result = nullptr;
   switch (value.kind()) {
     case Kind::Undefined:
@@ -126,7 +127,7 @@ NapiResult<napi_value> to_js_value(napi_env env, const MessageValue& value) {
     case Kind::Object:
       return object_value(env, value.as_object());
   }
-  return Err{codec_error("Unknown captured value")};
+  return Err{napi::generic_error("Unknown captured value")};
 }
 
 namespace {
@@ -135,7 +136,7 @@ constexpr std::array<const char*, DeltaNames::kCount> kNameTexts = {
 };
 }  // namespace
 
-NapiResult<DeltaNames> DeltaNames::create(napi_env env) {
+napi::Result<DeltaNames> DeltaNames::create(napi_env env) {
   napi_value array = nullptr;
   QV_NAPI_CALL(napi_create_array_with_length(env, kCount, &array), "create the property names");
   for (std::size_t i = 0; i < kCount; ++i) {
@@ -150,7 +151,7 @@ NapiResult<DeltaNames> DeltaNames::create(napi_env env) {
   return names;
 }
 
-NapiResult<DeltaNames::Names> DeltaNames::resolve(napi_env env) const {
+napi::Result<DeltaNames::Names> DeltaNames::resolve(napi_env env) const {
   napi_value array = nullptr;
   QV_NAPI_CALL(napi::value_of(env, names_, &array), "read the property names");
   Names names{};
@@ -164,8 +165,8 @@ NapiResult<DeltaNames::Names> DeltaNames::resolve(napi_env env) const {
   return names;
 }
 
-NapiResult<napi_value> build_delta(napi_env env, const EditList& edits, double base_seq,
-                                   const DeltaNames& delta_names) {
+napi::Result<napi_value> build_delta(napi_env env, const EditList& edits, double base_seq,
+                                     const DeltaNames& delta_names) {
   QV_TRY_VALUE(names, delta_names.resolve(env));
   napi_value delta = nullptr;
   QV_NAPI_CALL(napi_create_object(env, &delta), "create the delta");

@@ -8,14 +8,13 @@
 
 #include "chat_codec/edits.h"
 #include "chat_codec/message_value.h"
-#include "chat_codec/napi_error.h"
 #include "qv/napi.h"
 
 namespace qv::chat {
 
 // A new JavaScript value equal to `value`: -0, NaN and unpaired surrogates kept; object entries
 // become own data properties (a captured "__proto__" key included) in captured order.
-NapiResult<napi_value> to_js_value(napi_env env, const MessageValue& value);
+napi::Result<napi_value> to_js_value(napi_env env, const MessageValue& value);
 
 // The property names and op strings of delta objects, made once per environment: creating and
 // internalizing them again for every delta costs more than building a small delta. They are
@@ -27,16 +26,16 @@ class DeltaNames {
   };
   static constexpr std::size_t kCount = sizeof(Names) / sizeof(napi_value);
 
-  static NapiResult<DeltaNames> create(napi_env env);
+  static napi::Result<DeltaNames> create(napi_env env);
   // The names as values of the current call.
-  NapiResult<Names> resolve(napi_env env) const;
+  napi::Result<Names> resolve(napi_env env) const;
 
  private:
   napi::Reference names_;
 };
 
 // The delta object {baseSeq, edits: [{path, op, value | offset, text}, ...]}.
-NapiResult<napi_value> build_delta(napi_env env, const EditList& edits, double base_seq,
-                                   const DeltaNames& names);
+napi::Result<napi_value> build_delta(napi_env env, const EditList& edits, double base_seq,
+                                     const DeltaNames& names);
 
 }  // namespace qv::chat

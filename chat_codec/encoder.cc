@@ -61,7 +61,7 @@ struct CallInfo {
 
 // Reads the call's receiver and arguments and finds the instance's state; refuses a receiver
 // that is not an encoder and an instance that is already in use.
-NapiResult<CallInfo> enter(napi_env env, napi_callback_info info) {
+napi::Result<CallInfo> enter(napi_env env, napi_callback_info info) {
   CallInfo call;
   std::size_t argc = 3;
   void* data = nullptr;
@@ -69,30 +69,30 @@ NapiResult<CallInfo> enter(napi_env env, napi_callback_info info) {
                "read the call's arguments");
   call.data = static_cast<ModuleData*>(data);
   if (napi::unwrap(env, call.self, &call.state) != napi_ok || call.state == nullptr) {
-    return Err{NapiError{napi_invalid_arg, "Receiver is not a NativeMessageEncoder"}};
+    return Err{napi::Error{napi_invalid_arg, "Receiver is not a NativeMessageEncoder"}};
   }
-  if (call.state->in_use) return Err{NapiError{napi_invalid_arg, kBorrowedText}};
+  if (call.state->in_use) return Err{napi::Error{napi_invalid_arg, kBorrowedText}};
   return call;
 }
 
-NapiResult<double> number_argument(napi_env env, napi_value value, const char* name) {
+napi::Result<double> number_argument(napi_env env, napi_value value, const char* name) {
   napi_valuetype type = napi_undefined;
   QV_NAPI_CALL(napi_typeof(env, value, &type), "read an argument's type");
   if (type != napi_number) {
-    return Err{NapiError{napi_number_expected, std::string("Expected a number for ") + name +
-                                                   ", received " + type_name(type)}};
+    return Err{napi::Error{napi_number_expected, std::string("Expected a number for ") + name +
+                                                     ", received " + type_name(type)}};
   }
   double result = 0;
   QV_NAPI_CALL(napi_get_value_double(env, value, &result), "read a number argument");
   return result;
 }
 
-NapiResult<bool> boolean_argument(napi_env env, napi_value value, const char* name) {
+napi::Result<bool> boolean_argument(napi_env env, napi_value value, const char* name) {
   napi_valuetype type = napi_undefined;
   QV_NAPI_CALL(napi_typeof(env, value, &type), "read an argument's type");
   if (type != napi_boolean) {
-    return Err{NapiError{napi_boolean_expected, std::string("Expected a boolean for ") + name +
-                                                    ", received " + type_name(type)}};
+    return Err{napi::Error{napi_boolean_expected, std::string("Expected a boolean for ") + name +
+                                                      ", received " + type_name(type)}};
   }
   bool result = false;
   QV_NAPI_CALL(napi_get_value_bool(env, value, &result), "read a boolean argument");
@@ -118,12 +118,12 @@ void store(EncoderState& state, double q, MessageValue&& tree) {
 }
 
 // Everything after argument conversion; the state is claimed by the caller.
-NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, napi_value message,
-                                  bool force_complete) {
+napi::Result<napi_value> run_update(napi_env env, const CallInfo& call, double q,
+                                    napi_value message, bool force_complete) {
   EncoderState& state = *call.state;
   if (!valid_sequence(q)) {
     drop_checkpoint(state);
-    return Err{codec_error(kInvalidSequenceText)};
+    return Err{napi::generic_error(kInvalidSequenceText)};
   }
 
   QV_TRY_VALUE(context, prepare_capture(env, call.data->prototype_of));  // the state is untouched
@@ -156,7 +156,7 @@ NapiResult<napi_value> run_update(napi_env env, const CallInfo& call, double q, 
 
 // The entry points: each returns its outcome, which napi::entry hands to JavaScript.
 
-NapiResult<napi_value> Construct(napi_env env, napi_callback_info info) {
+napi::Result<napi_value> Construct(napi_env env, napi_callback_info info) {
   napi_value target = nullptr;
   if (napi_get_new_target(env, info, &target) != napi_ok || target == nullptr) {
     return Err{
@@ -170,7 +170,7 @@ NapiResult<napi_value> Construct(napi_env env, napi_callback_info info) {
   return self;
 }
 
-NapiResult<napi_value> Update(napi_env env, napi_callback_info info) {
+napi::Result<napi_value> Update(napi_env env, napi_callback_info info) {
   QV_TRY_VALUE(call, enter(env, info));
   QV_TRY_VALUE(q, number_argument(env, call.args[0], "messageSeq"));
   QV_TRY_VALUE(force, boolean_argument(env, call.args[2], "forceComplete"));
@@ -178,7 +178,7 @@ NapiResult<napi_value> Update(napi_env env, napi_callback_info info) {
   return run_update(env, call, q, call.args[1], force);
 }
 
-NapiResult<napi_value> Reset(napi_env env, napi_callback_info info) {
+napi::Result<napi_value> Reset(napi_env env, napi_callback_info info) {
   QV_TRY_VALUE(call, enter(env, info));
   drop_checkpoint(*call.state);
   napi_value undefined = nullptr;
@@ -186,7 +186,7 @@ NapiResult<napi_value> Reset(napi_env env, napi_callback_info info) {
   return undefined;
 }
 
-NapiResult<napi_value> GetMessageSeq(napi_env env, napi_callback_info info) {
+napi::Result<napi_value> GetMessageSeq(napi_env env, napi_callback_info info) {
   QV_TRY_VALUE(call, enter(env, info));
   napi_value result = nullptr;
   QV_NAPI_CALL(call.state->checkpoint ? napi_create_double(env, call.state->message_seq, &result)
@@ -197,7 +197,7 @@ NapiResult<napi_value> GetMessageSeq(napi_env env, napi_callback_info info) {
 
 }  // namespace
 
-NapiStatus define_encoder_class(napi_env env, napi_value exports, ModuleData* data) {
+napi::Status define_encoder_class(napi_env env, napi_value exports, ModuleData* data) {
   constexpr auto kMember =
       static_cast<napi_property_attributes>(napi_writable | napi_enumerable | napi_configurable);
   const napi_property_descriptor members[] = {

@@ -9,7 +9,6 @@
 #include "chat_codec/capture.h"
 #include "chat_codec/delta_output.h"
 #include "chat_codec/message_value.h"
-#include "chat_codec/napi_error.h"
 #include "qv/napi.h"
 
 namespace qv::chat {
@@ -35,6 +34,6 @@ struct ModuleData {
 };
 
 // Defines the class on `exports`; `data` must outlive the environment's instances.
-NapiStatus define_encoder_class(napi_env env, napi_value exports, ModuleData* data);
+napi::Status define_encoder_class(napi_env env, napi_value exports, ModuleData* data);
 
 }  // namespace qv::chat

@@ -7,11 +7,11 @@
 #include "chat_codec/capture.h"
 #include "chat_codec/delta_output.h"
 #include "chat_codec/encoder.h"
-#include "chat_codec/napi_error.h"
+#include "qv/napi.h"
 
 namespace {
 
-qv::chat::NapiResult<qv::chat::ModuleData*> make_module_data(napi_env env) {
+qv::napi::Result<qv::chat::ModuleData*> make_module_data(napi_env env) {
   using namespace qv::chat;
   QV_TRY_VALUE(prototype_of, keep_prototype_reader(env));
   QV_TRY_VALUE(names, DeltaNames::create(env));
