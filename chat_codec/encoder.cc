@@ -75,27 +75,32 @@ napi::Result<CallInfo> enter(napi_env env, napi_callback_info info) {
   return call;
 }
 
-napi::Result<double> number_argument(napi_env env, napi_value value, const char* name) {
-  napi_valuetype type = napi_undefined;
-  QV_NAPI_CALL(napi_typeof(env, value, &type), "read an argument's type");
-  if (type != napi_number) {
-    return Err{napi::Error{napi_number_expected, std::string("Expected a number for ") + name +
-                                                     ", received " + type_name(type)}};
-  }
-  double result = 0;
-  QV_NAPI_CALL(napi_get_value_double(env, value, &result), "read a number argument");
-  return result;
-}
+// An argument that must be of one JavaScript type, and how it is refused and read.
+template <class T>
+struct ArgumentKind {
+  napi_valuetype type;
+  napi_status refusal;
+  const char* expected;  // "Expected a <expected> for <name>, received <type>"
+  const char* step;      // the step named when reading it fails
+  napi_status (*read)(napi_env, napi_value, T*);
+};
 
-napi::Result<bool> boolean_argument(napi_env env, napi_value value, const char* name) {
+constexpr ArgumentKind<double> kNumber{napi_number, napi_number_expected, "number",
+                                       "read a number argument", napi_get_value_double};
+constexpr ArgumentKind<bool> kBoolean{napi_boolean, napi_boolean_expected, "boolean",
+                                      "read a boolean argument", napi_get_value_bool};
+
+template <class T>
+napi::Result<T> argument(napi_env env, napi_value value, const char* name,
+                         const ArgumentKind<T>& kind) {
   napi_valuetype type = napi_undefined;
   QV_NAPI_CALL(napi_typeof(env, value, &type), "read an argument's type");
-  if (type != napi_boolean) {
-    return Err{napi::Error{napi_boolean_expected, std::string("Expected a boolean for ") + name +
-                                                      ", received " + type_name(type)}};
+  if (type != kind.type) {
+    return Err{napi::Error{kind.refusal, std::string("Expected a ") + kind.expected + " for " +
+                                             name + ", received " + type_name(type)}};
   }
-  bool result = false;
-  QV_NAPI_CALL(napi_get_value_bool(env, value, &result), "read a boolean argument");
+  T result{};
+  QV_NAPI_CALL(kind.read(env, value, &result), kind.step);
   return result;
 }
 
@@ -172,8 +177,8 @@ napi::Result<napi_value> Construct(napi_env env, napi_callback_info info) {
 
 napi::Result<napi_value> Update(napi_env env, napi_callback_info info) {
   QV_TRY_VALUE(call, enter(env, info));
-  QV_TRY_VALUE(q, number_argument(env, call.args[0], "messageSeq"));
-  QV_TRY_VALUE(force, boolean_argument(env, call.args[2], "forceComplete"));
+  QV_TRY_VALUE(q, argument(env, call.args[0], "messageSeq", kNumber));
+  QV_TRY_VALUE(force, argument(env, call.args[2], "forceComplete", kBoolean));
   Borrow borrow(*call.state);
   return run_update(env, call, q, call.args[1], force);
 }
