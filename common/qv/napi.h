@@ -179,16 +179,9 @@ struct DeleteAsyncWork {
     unchecked(napi_delete_async_work(env, work));
   }
 };
-// The environment is not needed: a thread-safe function may be released from any thread.
-struct ReleaseThreadsafeFunction {
-  void operator()(napi_env /*env*/, napi_threadsafe_function function) const {
-    unchecked(napi_release_threadsafe_function(function, napi_tsfn_release));
-  }
-};
 
 using Reference = Unique<napi_ref, DeleteReference>;
 using AsyncWork = Unique<napi_async_work, DeleteAsyncWork>;
-using ThreadsafeFunction = Unique<napi_threadsafe_function, ReleaseThreadsafeFunction>;
 
 // A strong reference (count 1) to `value`; `out` is left empty on failure.
 inline napi_status make_reference(napi_env env, napi_value value, Reference& out) {

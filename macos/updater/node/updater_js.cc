@@ -81,17 +81,21 @@ void Deliver(napi_env env, napi_value jsCallback, void* /*context*/, void* data)
   }
 }
 
+// Releases the event channel, which closes once drained; it then holds the loop for no flush.
+void CloseEvents() {
+  if (events == nullptr) return;
+  unchecked(napi_release_threadsafe_function(events, napi_tsfn_release));
+  events = nullptr;
+  flushes = 0;
+}
+
 // Environment teardown: the runtime is about to close the channel and free its handle, while
 // the framework may still call back later (a reply already queued on the main queue). Release
 // the channel and clear the core's copy of it, so such callbacks drop their events instead of
 // queuing on a freed channel.
 void TearDown(void* /*arg*/) {
   if (controller != nullptr) controller->detachEvents();
-  if (events != nullptr) {
-    unchecked(napi_release_threadsafe_function(events, napi_tsfn_release));
-    events = nullptr;
-    flushes = 0;
-  }
+  CloseEvents();
 }
 
 bool Queue(napi_threadsafe_function channel, const std::string& json) {
@@ -180,11 +184,7 @@ napi_value Cancel(napi_env env, napi_callback_info /*info*/) {
 napi_value Dispose(napi_env env, napi_callback_info /*info*/) {
   if (!Started()) return Undefined(env);
   controller->dispose();
-  if (events != nullptr) {
-    unchecked(napi_release_threadsafe_function(events, napi_tsfn_release));
-    events = nullptr;
-    flushes = 0;  // the released channel closes once drained and holds nothing
-  }
+  CloseEvents();
   return Undefined(env);
 }
 
