@@ -4,6 +4,8 @@
 # any outcome differs.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
+name=apple-cmake-selftest
+source "$root/scripts/checks/lib/selftest.sh"
 check=$root/scripts/checks/apple-cmake.sh
 
 # cmake option injected | line the check must print ("" means: the check must pass)
@@ -15,30 +17,17 @@ cases=(
   "-DCMAKE_OSX_ARCHITECTURES=x86_64|FAIL macos_services: linked for arm64"
 )
 
-failures=0
 for entry in "${cases[@]}"; do
   IFS='|' read -r option wanted <<<"$entry"
   args=()
   [[ -n $option ]] && args=("$option")
   output=$(bash "$check" "${args[@]}" 2>&1)
   status=$?
-  if [[ -z $wanted ]]; then
-    ok=$((status == 0))
+  if met "$status" "$output" "$wanted" -xF; then
+    pass "${option:-no injected setting}: exit $status"
   else
-    ok=0
-    ((status != 0)) && grep -qxF "$wanted" <<<"$output" && ok=1
-  fi
-  if ((ok)); then
-    echo "ok: ${option:-no injected setting}: exit $status"
-  else
-    failures=$((failures + 1))
-    echo "UNEXPECTED: ${option:-no injected setting}: exit $status, wanted ${wanted:-a pass}"
-    echo "$output" | tail -n 20
+    unexpected "${option:-no injected setting}: exit $status, wanted ${wanted:-a pass}" "$output"
   fi
 done
 
-if ((failures)); then
-  echo "apple-cmake-selftest: FAILED: $failures of ${#cases[@]} outcomes differ"
-  exit 1
-fi
-echo "apple-cmake-selftest: passed: ${#cases[@]} outcomes"
+finish

@@ -6,17 +6,9 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 name=exports-selftest
+source "$root/scripts/checks/lib/selftest.sh"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-tree=$work/tree
-mkdir -p "$tree"
-(cd "$root" && git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$tree") ||
-  {
-    echo "$name: FAILED: could not copy the tree"
-    exit 1
-  }
-[[ -d $root/node_modules ]] && ln -s "$root/node_modules" "$tree/node_modules"
+copy_tree
 build=$work/build
 if ! cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQV_BUILD_TESTS=OFF -DQV_BUILD_BENCH=OFF >"$work/configure.log" 2>&1; then
@@ -25,8 +17,6 @@ if ! cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   exit 1
 fi
 
-failures=0
-runs=0
 # case label | file of the copy | sed expression making the fault | line the check must print,
 # as an extended regular expression ("" means: must pass)
 cases=(
@@ -39,36 +29,22 @@ cases=(
 
 for entry in "${cases[@]}"; do
   IFS='|' read -r label file expression wanted <<<"$entry"
-  runs=$((runs + 1))
   if [[ -n $file ]]; then
     cp "$tree/$file" "$work/original"
     sed -E -i "$expression" "$tree/$file"
     if cmp -s "$tree/$file" "$work/original"; then
-      failures=$((failures + 1))
-      echo "UNEXPECTED: $label: the edit changed nothing in $file"
+      unexpected "$label: the edit changed nothing in $file"
       continue
     fi
   fi
   output=$(bash "$tree/scripts/checks/exports.sh" "$build" 2>&1)
   status=$?
-  if [[ -z $wanted ]]; then
-    ok=$((status == 0))
+  if met "$status" "$output" "$wanted"; then
+    pass "$label (${file:-no file changed}): exit $status${wanted:+, reported: $wanted}"
   else
-    ok=0
-    ((status != 0)) && grep -qE -- "$wanted" <<<"$output" && ok=1
-  fi
-  if ((ok)); then
-    echo "ok: $label (${file:-no file changed}): exit $status${wanted:+, reported: $wanted}"
-  else
-    failures=$((failures + 1))
-    echo "UNEXPECTED: $label: exit $status, wanted ${wanted:-a pass}"
-    echo "$output" | tail -n 20
+    unexpected "$label: exit $status, wanted ${wanted:-a pass}" "$output"
   fi
   [[ -n $file ]] && cp "$work/original" "$tree/$file"
 done
 
-if ((failures)); then
-  echo "$name: FAILED: $failures of $runs outcomes differ"
-  exit 1
-fi
-echo "$name: passed: $runs outcomes"
+finish

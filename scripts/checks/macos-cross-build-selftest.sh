@@ -15,17 +15,8 @@ if [[ -z ${QV_MACOS_SDK:-} || -z ${QV_SPARKLE_HEADERS:-} ]]; then
   exit 0
 fi
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-tree=$work/tree
-mkdir -p "$tree"
-# The tree as it is now (tracked and new files), without build folders.
-(cd "$root" && git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$tree") ||
-  {
-    echo "$name: FAILED: could not copy the tree"
-    exit 1
-  }
-[[ -d $root/node_modules ]] && ln -s "$root/node_modules" "$tree/node_modules"
+source "$root/scripts/checks/lib/selftest.sh"
+copy_tree
 export QV_CROSS_BUILD_DIR=$work/build
 
 # Files of the copy (relative paths) whose text matches a pattern: the adapters' sources under
@@ -41,8 +32,6 @@ holding() {
   fi
 }
 
-failures=0
-runs=0
 # case label | sed expression applied to every file holding the pattern | pattern | cmake
 # option | line the check must print, as an extended regular expression ("" means: must pass) |
 # where the files are ("offapple": the off-Apple declarations; else the adapters)
@@ -64,13 +53,11 @@ cases=(
 
 for entry in "${cases[@]}"; do
   IFS='|' read -r label expression pattern option wanted where <<<"$entry"
-  runs=$((runs + 1))
   files=()
   if [[ -n $pattern ]]; then
     mapfile -t files < <(holding "$pattern" "$where")
     if ((${#files[@]} == 0)); then
-      failures=$((failures + 1))
-      echo "UNEXPECTED: $label: no file holds /$pattern/"
+      unexpected "$label: no file holds /$pattern/"
       continue
     fi
     for file in "${files[@]}"; do
@@ -84,26 +71,14 @@ for entry in "${cases[@]}"; do
   status=$?
   # The build log holds the compiler's diagnostics.
   diagnostics=$(cat "$QV_CROSS_BUILD_DIR/build.log" 2>/dev/null)
-  if [[ -z $wanted ]]; then
-    ok=$((status == 0))
+  if met "$status" "$output"$'\n'"$diagnostics" "$wanted"; then
+    pass "$label (${files[*]:-no file changed}): exit $status${wanted:+, reported: $wanted}"
   else
-    ok=0
-    ((status != 0)) && grep -qE -- "$wanted" <<<"$output"$'\n'"$diagnostics" && ok=1
-  fi
-  if ((ok)); then
-    echo "ok: $label (${files[*]:-no file changed}): exit $status${wanted:+, reported: $wanted}"
-  else
-    failures=$((failures + 1))
-    echo "UNEXPECTED: $label: exit $status, wanted ${wanted:-a pass}"
-    echo "$output" | tail -n 20
+    unexpected "$label: exit $status, wanted ${wanted:-a pass}" "$output"
   fi
   for file in "${files[@]}"; do
     cp "$work/original-${file//\//_}" "$tree/$file"
   done
 done
 
-if ((failures)); then
-  echo "$name: FAILED: $failures of $runs outcomes differ"
-  exit 1
-fi
-echo "$name: passed: $runs outcomes"
+finish

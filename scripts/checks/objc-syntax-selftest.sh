@@ -6,17 +6,16 @@
 # checking makes this test fail too. Exits non-zero when any expectation is not met.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
+name=objc-syntax-selftest
+source "$root/scripts/checks/lib/selftest.sh"
 check=$root/scripts/checks/objc-syntax.sh
 
 mapfile -t adapters < <(find "$root" \( -name build -o -name node_modules -o -name .git \) -prune \
   -o -name '*.mm' -type f -print | sort)
 if ((${#adapters[@]} == 0)); then
-  echo "objc-syntax-selftest: FAILED: no Objective-C++ files to break"
+  echo "$name: FAILED: no Objective-C++ files to break"
   exit 1
 fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 # name | modes expected to fail (none, mrc, arc, both) | code appended to the adapter (\\n: a
 # line break) | diagnostic the failing modes must print
@@ -32,17 +31,15 @@ cases=(
   "weak reference without ARC|mrc|void QvInjectedFault(id o) { __weak id w = o; (void)w; }|cannot create __weak reference in file using manual reference counting"
 )
 
-failures=0
-runs=0
 # Every adapter is checked unchanged; the faults are dealt out over the adapters in turn.
 for position in "${!adapters[@]}"; do
   adapter=${adapters[position]}
-  name=$(basename "$adapter")
+  base=$(basename "$adapter")
   for index in "${!cases[@]}"; do
     ((index == 0 || (index - 1) % ${#adapters[@]} == position)) || continue
     entry=${cases[index]}
     IFS='|' read -r label expected code diagnostic <<<"$entry"
-    copy=$work/$name
+    copy=$work/$base
     cp "$adapter" "$copy"
     [[ -n $code ]] && printf '\n%b\n' "$code" >>"$copy"
     output=$(bash "$check" "$copy" 2>&1)
@@ -57,16 +54,13 @@ for position in "${!adapters[@]}"; do
       arc) want_status=1 want_mrc=no want_arc=yes ;;
       both) want_status=1 want_mrc=yes want_arc=yes ;;
     esac
-    runs=$((runs + 1))
     if ((status != want_status)) || [[ $mrc != "$want_mrc" || $arc != "$want_arc" ]] ||
       { [[ -n $diagnostic ]] && ! grep -qF -- "$diagnostic" <<<"$output"; }; then
-      failures=$((failures + 1))
-      echo "UNEXPECTED: ${adapter#"$root"/}, $label: exit $status (want $want_status)," \
-        "failed without ARC: $mrc (want $want_mrc), with ARC: $arc (want $want_arc)," \
-        "diagnostic: ${diagnostic:-none wanted}"
-      echo "$output" | head -n 20
+      unexpected "${adapter#"$root"/}, $label: exit $status (want $want_status), failed without\
+ ARC: $mrc (want $want_mrc), with ARC: $arc (want $want_arc), diagnostic:\
+ ${diagnostic:-none wanted}" "$(head -n 20 <<<"$output")"
     else
-      echo "ok: ${adapter#"$root"/}, $label: exit $status, failed without ARC: $mrc, with ARC: $arc"
+      pass "${adapter#"$root"/}, $label: exit $status, failed without ARC: $mrc, with ARC: $arc"
     fi
   done
 done
@@ -84,35 +78,30 @@ edits=(
 )
 for entry in "${edits[@]}"; do
   IFS='|' read -r adapter label expression diagnostic <<<"$entry"
-  runs=$((runs + 1))
   copy=$work/$(basename "$adapter")
   sed "$expression" "$root/$adapter" >"$copy"
   if cmp -s "$root/$adapter" "$copy"; then
-    failures=$((failures + 1))
-    echo "UNEXPECTED: $adapter, without $label: the edit changed nothing"
+    unexpected "$adapter, without $label: the edit changed nothing"
     continue
   fi
   output=$(bash "$check" "$copy" 2>&1)
   status=$?
   if ((status != 0)) && grep -q "^FAIL .* (mrc)$" <<<"$output" &&
     grep -q "^FAIL .* (arc)$" <<<"$output" && grep -qF "$diagnostic" <<<"$output"; then
-    echo "ok: $adapter, without $label: exit $status, failed without and with ARC: $diagnostic"
+    pass "$adapter, without $label: exit $status, failed without and with ARC: $diagnostic"
   else
-    failures=$((failures + 1))
-    echo "UNEXPECTED: $adapter, without $label: exit $status (want 1 in both modes, with: $diagnostic)"
-    echo "$output" | head -n 20
+    unexpected "$adapter, without $label: exit $status (want 1 in both modes, with: $diagnostic)" \
+      "$(head -n 20 <<<"$output")"
   fi
 done
 
 # Every adapter without its ARC guard: it then compiles without ARC, which the check must report
 # for that mode alone.
 for adapter in "${adapters[@]}"; do
-  runs=$((runs + 1))
   copy=$work/$(basename "$adapter")
   sed '/^#include "macos\/apple\/arc.h"$/d' "$adapter" >"$copy"
   if cmp -s "$adapter" "$copy"; then
-    failures=$((failures + 1))
-    echo "UNEXPECTED: ${adapter#"$root"/} does not include macos/apple/arc.h"
+    unexpected "${adapter#"$root"/} does not include macos/apple/arc.h"
     continue
   fi
   output=$(bash "$check" "$copy" 2>&1)
@@ -120,16 +109,11 @@ for adapter in "${adapters[@]}"; do
   if ((status != 0)) && grep -q "^FAIL .* (mrc)$" <<<"$output" &&
     grep -q "^compiles without ARC" <<<"$output" &&
     ! grep -q "^FAIL .* (arc)" <<<"$output"; then
-    echo "ok: ${adapter#"$root"/}, without its ARC guard: exit $status, failed without ARC only"
+    pass "${adapter#"$root"/}, without its ARC guard: exit $status, failed without ARC only"
   else
-    failures=$((failures + 1))
-    echo "UNEXPECTED: ${adapter#"$root"/}, without its ARC guard: exit $status (want a failure without ARC only)"
-    echo "$output" | head -n 20
+    unexpected "${adapter#"$root"/}, without its ARC guard: exit $status (want a failure without\
+ ARC only)" "$(head -n 20 <<<"$output")"
   fi
 done
 
-if ((failures)); then
-  echo "objc-syntax-selftest: FAILED: $failures of $runs expectations not met"
-  exit 1
-fi
-echo "objc-syntax-selftest: passed: $runs expectations over ${#adapters[@]} adapters"
+finish
