@@ -40,7 +40,8 @@ endfunction()
 # A libFuzzer target, registered to run for a bounded time from the committed seeds in SEEDS.
 # New inputs go to the build folder, so the committed seeds stay untouched. The libraries in
 # COVERS, the code under test, are instrumented too, so the fuzzer is guided by that code and not
-# only by its entry point; a target without them fuzzes blind, so it is refused. DICT is a libFuzzer dictionary of the input format's tokens.
+# only by its entry point; a target without them fuzzes blind, so it is refused. DICT is a
+# libFuzzer dictionary of the input format's tokens.
 function(qv_add_fuzz name)
   cmake_parse_arguments(ARG "" "DICT" "SOURCES;LIBS;COVERS;SEEDS;ARGS;LABELS" ${ARGN})
   if(NOT ARG_COVERS)
